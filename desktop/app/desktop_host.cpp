@@ -1,0 +1,84 @@
+#include "app/desktop_host.h"
+
+#include "app/assets.h"
+#include "app/globals.h"
+#include "app/paths.h"
+#include "app/placement.h"
+#include "app/window.h"
+#include "bridge/ota_tasks.h"
+#include "browser/bootstrap.h"
+
+#include <windows.h>
+#include <objbase.h>
+
+#include <system_error>
+#include <thread>
+
+namespace {
+
+// Another instance of this logon owns the mutex: bring its window forward.
+void HandOverToRunningInstance() {
+    HWND other = FindWindowW(WindowClassName, WindowTitle);
+    if (!other)
+        return;
+    ShowWindow(other, SW_RESTORE);
+    SetForegroundWindow(other);
+}
+
+int RunMessageLoop() {
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    return static_cast<int>(msg.wParam);
+}
+
+void StartStartupOtaTask() {
+    try {
+        std::thread(StartupOtaTask).detach();
+    } catch (const std::system_error&) {
+        // Without the start-up check the user can still check from the page.
+    }
+}
+
+} // namespace
+
+int RunDesktopHost() {
+    HANDLE mutex = CreateMutexW(nullptr, TRUE, SingleInstanceMutexName);
+    if (mutex && GetLastError() == ERROR_ALREADY_EXISTS) {
+        HandOverToRunningInstance();
+        CloseHandle(mutex);
+        return 0;
+    }
+
+    SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+
+    SetExePaths();
+    ExtractAssets();
+    StartUrl = FileUrlFromPath(ChoosePagePath(ExeDir));
+
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    RegisterMainWindowClass(instance);
+    WindowPlacement place = PlaceMainWindow();
+    MainWindow =
+        CreateWindowExW(0, WindowClassName, WindowTitle, WS_OVERLAPPEDWINDOW, place.left, place.top,
+                        place.width, place.height, nullptr, nullptr, instance, nullptr);
+    int exitCode = 1;
+    if (MainWindow) {
+        ShowWindow(MainWindow, SW_SHOW);
+        UpdateWindow(MainWindow);
+        SetForegroundWindow(MainWindow);
+        SetFocus(MainWindow);
+        if (StartBrowser()) {
+            StartStartupOtaTask();
+            exitCode = RunMessageLoop();
+        }
+    }
+
+    if (mutex)
+        CloseHandle(mutex);
+    CoUninitialize();
+    return exitCode;
+}

@@ -1,0 +1,11 @@
+#include "app/globals.h"
+
+const wchar_t* const WindowTitle = L"OVRA-Zirer";
+const wchar_t* const WindowClassName = L"OVRAAgentWindow";
+const wchar_t* const SingleInstanceMutexName = L"Local\\OVRA-Zirer-SingleInstance";
+const wchar_t* const AppVersion = L"1.0.4";
+
+HWND MainWindow = nullptr;
+std::wstring ExePath;
+std::wstring ExeDir;
+std::wstring StartUrl;

@@ -1,0 +1,77 @@
+#include "app/paths.h"
+
+#include "app/globals.h"
+
+#include <windows.h>
+
+#include <vector>
+
+std::wstring JoinPath(const std::wstring& base, const std::wstring& relative) {
+    if (base.empty())
+        return relative;
+    wchar_t last = base.back();
+    if (last == L'\\' || last == L'/')
+        return base + relative;
+    return base + L"\\" + relative;
+}
+
+std::wstring ModulePath() {
+    // A fixed 260-character buffer would cut long paths short, and a cut path would
+    // later extract and update the wrong file, so grow until the whole path fits.
+    std::vector<wchar_t> buffer(MAX_PATH);
+    for (;;) {
+        DWORD n = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (n == 0)
+            return std::wstring();
+        if (n < buffer.size())
+            return std::wstring(buffer.data(), n);
+        if (buffer.size() >= 32768)
+            return std::wstring(buffer.data(), n);
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+void SetExePaths() {
+    ExePath = ModulePath();
+    std::wstring dir = ExePath;
+    size_t cut = dir.find_last_of(L"\\/");
+    if (cut == std::wstring::npos) {
+        dir.clear();
+    } else if (cut == 2 && dir.size() > 1 && dir[1] == L':') {
+        dir.resize(3); // a drive root keeps its backslash, as C:\ does
+    } else {
+        dir.resize(cut);
+    }
+    ExeDir = dir;
+}
+
+std::wstring ChoosePagePath(const std::wstring& exeDir) {
+    std::wstring page = JoinPath(exeDir, L"ui\\index.html");
+    DWORD attributes = GetFileAttributesW(page.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        page = JoinPath(exeDir, L"desktop\\ui\\index.html");
+    return page;
+}
+
+std::wstring FileUrlFromPath(const std::wstring& path) {
+    std::wstring url = L"file:///";
+    for (wchar_t c : path) {
+        switch (c) {
+        case L'\\':
+            url += L'/';
+            break;
+        case L'%':
+            url += L"%25";
+            break;
+        case L'#':
+            url += L"%23";
+            break;
+        case L'?':
+            url += L"%3F";
+            break;
+        default:
+            url += c;
+        }
+    }
+    return url;
+}

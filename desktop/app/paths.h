@@ -1,0 +1,19 @@
+#pragma once
+
+#include <string>
+
+// Joins with one backslash unless base is empty or already ends in a separator.
+std::wstring JoinPath(const std::wstring& base, const std::wstring& relative);
+
+// Full path of the running executable, however long it is.
+std::wstring ModulePath();
+
+// Sets ExePath and ExeDir from the running executable.
+void SetExePaths();
+
+// The page to show: the extracted one, else the source tree's copy (unchecked).
+std::wstring ChoosePagePath(const std::wstring& exeDir);
+
+// "file:///" URL of a local path with forward slashes. Spaces and non-ASCII stay as
+// they are; only '%', '#' and '?' are percent-encoded since they would end the path.
+std::wstring FileUrlFromPath(const std::wstring& path);

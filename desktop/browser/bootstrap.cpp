@@ -1,0 +1,6 @@
+#include "browser/bootstrap.h"
+
+// Not built yet: the window keeps its start-up screen.
+bool StartBrowser() {
+    return true;
+}
