@@ -1,0 +1,239 @@
+'use strict';
+// Local stand-in for the AI service: model list, chat completions (streamed
+// or whole) and speech, all under /ai/v1. Tests and demos steer it through
+// POST /__control and read what it received from GET /__log.
+//
+//   node standins/ai-service/server.js --port 8790   (0 picks a free port)
+const http = require('http');
+const { silentMp3 } = require('./mp3');
+const { echoAnswer, corpusTokens, tokenize } = require('./answers');
+
+const PREFIX = '/ai/v1';
+const BOM = Buffer.from([0xef, 0xbb, 0xbf]);
+
+const DEFAULTS = Object.freeze({
+  // Chat
+  answer: null, // fixed answer text; null echoes the last user message
+  tokens: 0, // > 0: answer of exactly this many corpus tokens
+  firstTokenDelayMs: 0,
+  tokenDelayMs: 8,
+  // '', 'status-body', 'status-empty', 'error-member', 'error-member-stream',
+  // 'malformed', 'no-final-lf', 'split-bytes', 'json', 'json-bare', 'not-json'
+  chatFault: '',
+  status: 500,
+  // Models: '', 'no-meta', 'non-text', 'down', 'not-json'
+  modelsFault: '',
+  models: null, // replaces the model list when set
+  // Speech: '', 'bom', 'three-bytes', 'status', 'garbage'
+  speechFault: '',
+  speechDelayMs: 0,
+  speechMs: 360,
+});
+
+const DEFAULT_MODELS = [
+  { id: 'Zirer-Chat-Lite', meta: { type: 'text' } },
+  { id: 'Velmo-Flash-Next-AD', meta: { type: 'text' } },
+  { id: 'Velmo-35B-A3B', meta: { type: 'text' } },
+  { id: 'edge-tts', meta: { type: 'tts' } },
+  { id: 'zimage-turbo', meta: { type: 'image' } },
+];
+
+function createStandin() {
+  let config = { ...DEFAULTS };
+  const log = { models: 0, chats: [], speech: [] };
+
+  function control(patch) {
+    if (patch && patch.reset) {
+      config = { ...DEFAULTS };
+      log.models = 0;
+      log.chats.length = 0;
+      log.speech.length = 0;
+    }
+    for (const [k, v] of Object.entries(patch || {})) {
+      if (k in DEFAULTS) config[k] = v;
+    }
+    return config;
+  }
+
+  const server = http.createServer((req, res) => {
+    cors(res);
+    if (req.method === 'OPTIONS') {
+      res.setHeader('Access-Control-Allow-Private-Network', 'true');
+      res.writeHead(204);
+      return res.end();
+    }
+    readBody(req)
+      .then((body) => route(req, res, body))
+      .catch((err) => {
+        if (!res.headersSent) res.writeHead(500, { 'Content-Type': 'text/plain' });
+        res.end(String(err && err.message));
+      });
+  });
+
+  async function route(req, res, raw) {
+    const path = new URL(req.url, 'http://x').pathname;
+    if (path === '/__control' && req.method === 'POST') {
+      return json(res, 200, control(parseJson(raw) || {}));
+    }
+    if (path === '/__log') return json(res, 200, log);
+    if (path === PREFIX + '/models' && req.method === 'GET') return models(res);
+    if (path === PREFIX + '/chat/completions' && req.method === 'POST') {
+      return chat(res, parseJson(raw) || {});
+    }
+    if (path === PREFIX + '/audio/speech' && req.method === 'POST') {
+      return speech(res, parseJson(raw) || {});
+    }
+    json(res, 404, { error: { message: 'not found: ' + path } });
+  }
+
+  function models(res) {
+    log.models++;
+    const fault = config.modelsFault;
+    if (fault === 'down') return text(res, 503, 'text/html', '<h1>down</h1>');
+    if (fault === 'not-json') return text(res, 200, 'application/json', '{"data": [');
+    let list = config.models || DEFAULT_MODELS;
+    if (fault === 'no-meta') list = list.map((m) => ({ id: m.id }));
+    if (fault === 'non-text') list = list.map((m) => ({ id: m.id, meta: { type: 'image' } }));
+    json(res, 200, { object: 'list', data: list });
+  }
+
+  function answerTokens(body) {
+    if (config.tokens > 0) return corpusTokens(config.tokens);
+    if (config.answer != null) return tokenize(config.answer);
+    const msgs = Array.isArray(body.messages) ? body.messages : [];
+    const lastUser = [...msgs].reverse().find((m) => m && m.role === 'user');
+    return tokenize(echoAnswer(lastUser && lastUser.content));
+  }
+
+  async function chat(res, body) {
+    log.chats.push({ at: Date.now(), body });
+    const fault = config.chatFault;
+    const tokens = answerTokens(body);
+    const content = tokens.join('');
+    if (config.firstTokenDelayMs > 0) await sleep(config.firstTokenDelayMs);
+
+    if (fault === 'status-body') {
+      return json(res, config.status, { error: { message: '模型未加载' } });
+    }
+    if (fault === 'status-empty') {
+      res.writeHead(config.status);
+      return res.end();
+    }
+    if (fault === 'error-member') return json(res, 200, { error: { message: '配额已用完' } });
+    if (fault === 'json-bare') return json(res, 200, { id: 'x', result: content });
+    if (fault === 'not-json') return text(res, 200, 'text/plain', '<b>plain</b> answer');
+    if (fault === 'json' || body.stream !== true) {
+      return json(res, 200, { choices: [{ message: { role: 'assistant', content } }] });
+    }
+
+    res.writeHead(200, {
+      'Content-Type': 'text/event-stream; charset=utf-8',
+      'Cache-Control': 'no-cache',
+    });
+    res.socket.setNoDelay(true);
+    const event = (obj) => 'data: ' + JSON.stringify(obj) + '\n\n';
+    const delta = (t) => event({ choices: [{ delta: { content: t } }] });
+
+    for (let i = 0; i < tokens.length; i++) {
+      const last = i === tokens.length - 1;
+      if (fault === 'malformed' && i === 1) {
+        res.write('data: {"choices": [\n\ngarbage line\ndata:\n: comment\nevent: ping\n');
+        res.write('data: {"choices":[]}\n\ndata: "text"\n\n');
+      }
+      if (fault === 'error-member-stream' && i === 2) {
+        res.write(event({ error: { message: '流中断：后端过载' } }));
+      }
+      if (fault === 'no-final-lf' && last) {
+        res.end('data: ' + JSON.stringify({ choices: [{ delta: { content: tokens[i] } }] }));
+        return;
+      }
+      if (fault === 'split-bytes') await writeSplit(res, Buffer.from(delta(tokens[i])));
+      else res.write(delta(tokens[i]));
+      if (config.tokenDelayMs > 0 && !last) await sleep(config.tokenDelayMs);
+    }
+    res.end('data: [DONE]\n\n');
+  }
+
+  async function speech(res, body) {
+    log.speech.push({ at: Date.now(), input: body.input, model: body.model, voice: body.voice });
+    if (config.speechDelayMs > 0) await sleep(config.speechDelayMs);
+    const fault = config.speechFault;
+    if (fault === 'status') return json(res, 500, { error: { message: 'tts down' } });
+    let audio = silentMp3(config.speechMs);
+    if (fault === 'bom') audio = Buffer.concat([BOM, audio]);
+    if (fault === 'three-bytes') audio = BOM;
+    if (fault === 'garbage') audio = Buffer.from('this is not audio at all, just text');
+    res.writeHead(200, { 'Content-Type': 'audio/mpeg', 'Content-Length': audio.length });
+    res.end(audio);
+  }
+
+  return { server, control, log, config: () => config };
+}
+
+// Splits one event into two writes in the middle of a multi-byte character
+// (and so in the middle of its line), with a pause so they arrive apart.
+async function writeSplit(res, bytes) {
+  let cut = Math.floor(bytes.length / 2);
+  while (cut < bytes.length && (bytes[cut] & 0xc0) !== 0x80) cut++;
+  if (cut >= bytes.length) cut = Math.floor(bytes.length / 2);
+  res.write(bytes.subarray(0, cut));
+  await sleep(4);
+  res.write(bytes.subarray(cut));
+}
+
+function cors(res) {
+  res.setHeader('Access-Control-Allow-Origin', '*');
+  res.setHeader('Access-Control-Allow-Methods', 'GET, POST, OPTIONS');
+  res.setHeader('Access-Control-Allow-Headers', 'Content-Type, Accept');
+}
+
+function json(res, status, obj) {
+  text(res, status, 'application/json; charset=utf-8', JSON.stringify(obj));
+}
+
+function text(res, status, type, body) {
+  res.writeHead(status, { 'Content-Type': type });
+  res.end(body);
+}
+
+function parseJson(raw) {
+  try {
+    return JSON.parse(raw);
+  } catch {
+    return null;
+  }
+}
+
+function readBody(req) {
+  return new Promise((resolve, reject) => {
+    const parts = [];
+    req.on('data', (c) => parts.push(c));
+    req.on('end', () => resolve(Buffer.concat(parts).toString('utf8')));
+    req.on('error', reject);
+  });
+}
+
+function sleep(ms) {
+  return new Promise((r) => setTimeout(r, ms));
+}
+
+function listen(port, host = '127.0.0.1') {
+  const standin = createStandin();
+  return new Promise((resolve) => {
+    standin.server.listen(port, host, () => {
+      standin.port = standin.server.address().port;
+      standin.apiBase = `http://${host}:${standin.port}${PREFIX}`;
+      resolve(standin);
+    });
+  });
+}
+
+if (require.main === module) {
+  const i = process.argv.indexOf('--port');
+  const port = i > 0 ? Number(process.argv[i + 1]) : 8790;
+  listen(Number.isFinite(port) ? port : 8790).then((s) => {
+    process.stdout.write(`listening ${s.port}\n`);
+  });
+}
+
+module.exports = { listen, createStandin, DEFAULTS };

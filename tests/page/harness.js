@@ -1,0 +1,166 @@
+'use strict';
+// Shared set-up for the page tests, the page benchmark and the screenshot
+// script: the AI service stand-in, a static server for the page (with the API
+// base put in as the build does) and headless Chromium with fake media.
+const fs = require('fs');
+const http = require('http');
+const path = require('path');
+const { chromium } = require('playwright-core');
+const { listen } = require('../../standins/ai-service/server');
+
+const ROOT = path.resolve(__dirname, '../..');
+const UI_DIR = path.join(ROOT, 'desktop/ui');
+const API_TOKEN = '__OVRA_API_BASE__';
+const TYPES = { '.html': 'text/html', '.css': 'text/css', '.js': 'text/javascript' };
+
+function serveUi(apiBase) {
+  const server = http.createServer((req, res) => {
+    const name = new URL(req.url, 'http://x').pathname.replace(/^\/ui\//, '');
+    const file = path.join(UI_DIR, path.basename(name || 'index.html'));
+    fs.readFile(file, 'utf8', (err, text) => {
+      if (err) {
+        res.writeHead(404);
+        return res.end();
+      }
+      if (file.endsWith('app.js')) text = text.split(API_TOKEN).join(apiBase);
+      res.writeHead(200, { 'Content-Type': TYPES[path.extname(file)] + '; charset=utf-8' });
+      res.end(text);
+    });
+  });
+  return new Promise((resolve) => {
+    server.listen(0, '127.0.0.1', () => {
+      server.url = `http://127.0.0.1:${server.address().port}/ui/index.html`;
+      resolve(server);
+    });
+  });
+}
+
+function launch() {
+  return chromium.launch({
+    executablePath: '/usr/bin/chromium',
+    headless: true,
+    args: [
+      '--no-sandbox',
+      '--disable-gpu',
+      '--no-first-run',
+      '--disable-background-networking',
+      '--disable-component-update',
+      '--disable-sync',
+      '--use-fake-ui-for-media-stream',
+      '--use-fake-device-for-media-stream',
+      '--autoplay-policy=no-user-gesture-required',
+    ],
+  });
+}
+
+// Runs in the page before its own script: a recording host, a scripted
+// speech recogniser, a recording speech synthesis, and probes on audio
+// playback and object URLs.
+function fakes(opts) {
+  window.__posts = [];
+  if (opts.host) {
+    window.__host = { post: (m) => window.__posts.push(m) };
+  }
+
+  const probe = (window.__probe = { blobs: [], plays: [], ends: [], spoken: [], asr: [] });
+  const createUrl = URL.createObjectURL.bind(URL);
+  URL.createObjectURL = (blob) => {
+    probe.blobs.push(blob);
+    return createUrl(blob);
+  };
+  const play = HTMLMediaElement.prototype.play;
+  HTMLMediaElement.prototype.play = function () {
+    this.addEventListener('playing', () => probe.plays.push(performance.now()), { once: true });
+    this.addEventListener('ended', () => probe.ends.push(performance.now()), { once: true });
+    return play.call(this);
+  };
+
+  if (opts.synthesis) {
+    class Utterance {
+      constructor(text) {
+        this.text = text;
+      }
+    }
+    window.SpeechSynthesisUtterance = Utterance;
+    Object.defineProperty(window, 'speechSynthesis', {
+      configurable: true,
+      value: {
+        cancel() {},
+        speak(u) {
+          probe.spoken.push({ text: u.text, lang: u.lang, rate: u.rate });
+          setTimeout(() => u.onend && u.onend(), 30);
+        },
+      },
+    });
+  }
+
+  class Recognition {
+    constructor() {
+      probe.asr.push(this);
+      this.started = 0;
+    }
+    start() {
+      this.started++;
+    }
+    stop() {
+      this.stopped = true;
+    }
+    // results: [[transcript, isFinal], ...]
+    say(results, resultIndex = 0) {
+      const list = results.map(([t, isFinal]) => Object.assign([{ transcript: t }], { isFinal }));
+      this.onresult({ resultIndex, results: list });
+    }
+  }
+  window.SpeechRecognition = Recognition;
+  window.webkitSpeechRecognition = Recognition;
+}
+
+async function openPage(browser, url, opts = {}) {
+  const o = { host: true, synthesis: true, width: 1632, height: 884, ...opts };
+  const context = await browser.newContext({ viewport: { width: o.width, height: o.height } });
+  const page = await context.newPage();
+  page.errors = [];
+  page.on('pageerror', (e) => page.errors.push(e));
+  if (o.clock) await page.clock.install();
+  await page.addInitScript(fakes, { host: o.host, synthesis: o.synthesis });
+  await page.goto(url);
+  await page.waitForFunction(() => document.querySelector('#modelMatrix .model-item'));
+  return page;
+}
+
+// One stand-in, one page server and one browser for a whole test file.
+async function setup() {
+  const ai = await listen(0);
+  const ui = await serveUi(ai.apiBase);
+  const browser = await launch();
+  const env = {
+    ai,
+    ui,
+    browser,
+    open: (opts) => openPage(browser, ui.url, opts),
+    control: (patch) => ai.control({ reset: true, ...patch }),
+    async close() {
+      await browser.close();
+      await new Promise((r) => ui.close(r));
+      ai.server.closeAllConnections();
+      await new Promise((r) => ai.server.close(r));
+    },
+  };
+  return env;
+}
+
+// Types into the composer and presses Enter, as a user would.
+async function say(page, text) {
+  await page.fill('#input', text);
+  await page.press('#input', 'Enter');
+}
+
+function lastAssistant(page) {
+  return page.locator('#stream .msg.assistant .bubble').last();
+}
+
+async function waitIdle(page) {
+  await page.waitForFunction(() => !document.getElementById('btnSend').disabled && document.getElementById('thinking').hidden);
+}
+
+module.exports = { setup, serveUi, launch, openPage, say, lastAssistant, waitIdle, ROOT };
