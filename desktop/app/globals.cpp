@@ -3,7 +3,6 @@
 const wchar_t* const WindowTitle = L"OVRA-Zirer";
 const wchar_t* const WindowClassName = L"OVRAAgentWindow";
 const wchar_t* const SingleInstanceMutexName = L"Local\\OVRA-Zirer-SingleInstance";
-const wchar_t* const AppVersion = L"1.0.4";
 
 HWND MainWindow = nullptr;
 std::wstring ExePath;

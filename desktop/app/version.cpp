@@ -1,0 +1,3 @@
+#include "app/globals.h"
+
+const wchar_t* const AppVersion = OVRA_APP_VERSION;
