@@ -327,7 +327,7 @@
 
   function apiHost() {
     try {
-      return new URL(DEFAULT_API).host;
+      return new URL(DEFAULT_API).hostname;
     } catch {
       return DEFAULT_API;
     }

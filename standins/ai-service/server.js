@@ -106,7 +106,9 @@ function createStandin() {
   }
 
   async function chat(res, body) {
-    log.chats.push({ at: Date.now(), body });
+    const entry = { at: Date.now(), doneAt: 0, body };
+    log.chats.push(entry);
+    res.on('finish', () => (entry.doneAt = Date.now()));
     const fault = config.chatFault;
     const tokens = answerTokens(body);
     const content = tokens.join('');

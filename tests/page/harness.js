@@ -123,6 +123,7 @@ async function openPage(browser, url, opts = {}) {
   page.on('pageerror', (e) => page.errors.push(e));
   if (o.clock) await page.clock.install();
   await page.addInitScript(fakes, { host: o.host, synthesis: o.synthesis });
+  if (o.init) await page.addInitScript(o.init, o.initArg);
   await page.goto(url);
   await page.waitForFunction(() => document.querySelector('#modelMatrix .model-item'));
   return page;

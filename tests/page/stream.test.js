@@ -1,0 +1,167 @@
+'use strict';
+const test = require('node:test');
+const assert = require('node:assert/strict');
+const { setup, say, lastAssistant, waitIdle } = require('./harness');
+
+let env;
+test.before(async () => {
+  env = await setup();
+});
+test.after(() => env.close());
+
+const sentencesOf = (page) =>
+  lastAssistant(page).evaluate((b) => [...b.children].map((c) => c.classList[0] + ':' + (c.dataset.text || '')));
+
+test('streamed answers survive awkward framing of the event stream', async (t) => {
+  const answer = '第一句。第二句！第三句没有标点';
+  const expected = ['sentence:第一句。', 'sentence:第二句！', 'sentence:第三句没有标点', 'cursor:'];
+  for (const fault of ['', 'split-bytes', 'malformed', 'no-final-lf']) {
+    await t.test(fault || 'clean stream', async () => {
+      env.control({ answer, chatFault: fault, tokenDelayMs: 3 });
+      const page = await env.open();
+      await say(page, '你好');
+      await waitIdle(page);
+      assert.deepEqual(await sentencesOf(page), expected);
+      assert.equal(await page.textContent('#mStream'), 'ON');
+      assert.match(await page.textContent('#mTTFT'), /^\d+ms$/);
+      assert.deepEqual(page.errors, []);
+      // The answer went into the history that the next request carries.
+      await say(page, '再说一次');
+      await waitIdle(page);
+      const msgs = env.ai.log.chats[1].body.messages;
+      assert.deepEqual(msgs[2], { role: 'assistant', content: answer });
+      await page.context().close();
+    });
+  }
+});
+
+// After every chunk the bubble must equal a from-scratch rendering of the
+// answer received so far: spans for the trimmed sentences, then the cursor.
+function recordRenders() {
+  const renders = (window.__renders = []);
+  const decoder = new TextDecoder();
+  let raw = '';
+  const read = ReadableStreamDefaultReader.prototype.read;
+  ReadableStreamDefaultReader.prototype.read = function () {
+    const bubbles = document.querySelectorAll('#stream .msg.assistant .bubble');
+    if (raw) renders.push({ raw, html: bubbles[bubbles.length - 1].innerHTML });
+    return read.call(this).then((r) => {
+      if (!r.done) raw += decoder.decode(r.value, { stream: true });
+      return r;
+    });
+  };
+}
+
+test('incremental rendering gives the same DOM as a full re-render at every delta', async () => {
+  env.control({ answer: '开头。\n\n  第二句！  第三句？?最后。。还有 空格 \n尾巴<b>x</b>', tokenDelayMs: 60 });
+  const page = await env.open({ init: recordRenders });
+  await say(page, '测试');
+  await waitIdle(page);
+  const result = await page.evaluate(() => {
+    const full = (text) => {
+      const b = document.createElement('div');
+      const parts = text.split(/(?<=[。！？!?\n])/).map((s) => s.trim()).filter(Boolean);
+      if (!parts.length) {
+        b.textContent = text;
+        return b.innerHTML;
+      }
+      for (const p of parts) {
+        const s = document.createElement('span');
+        s.className = 'sentence';
+        s.dataset.text = p;
+        s.textContent = p;
+        b.appendChild(s);
+      }
+      const c = document.createElement('span');
+      c.className = 'cursor';
+      b.appendChild(c);
+      return b.innerHTML;
+    };
+    const answerOf = (raw) =>
+      raw
+        .slice(0, raw.lastIndexOf('\n') + 1)
+        .split('\n')
+        .filter((l) => l.startsWith('data: {'))
+        .map((l) => JSON.parse(l.slice(6)).choices[0].delta.content)
+        .join('');
+    // The speech highlight is not part of the rendering.
+    const plain = (html) => html.replace(/ speaking"/g, '"');
+    const mismatches = window.__renders.filter((r) => answerOf(r.raw) && plain(r.html) !== full(answerOf(r.raw)));
+    return { checked: window.__renders.length, mismatches: mismatches.slice(0, 1) };
+  });
+  assert.ok(result.checked > 10, 'renders checked: ' + result.checked);
+  assert.deepEqual(result.mismatches, []);
+  await page.context().close();
+});
+
+test('failed answers say why, in the bubble, pill, toast and log', async (t) => {
+  const cases = [
+    ['status-body', '模型未加载'],
+    ['status-empty', 'HTTP 500'],
+    ['error-member', '配额已用完'],
+    ['error-member-stream', '流中断：后端过载'],
+    ['not-json', 'not valid JSON'],
+  ];
+  for (const [fault, reason] of cases) {
+    await t.test(fault, async () => {
+      env.control({ chatFault: fault });
+      const page = await env.open();
+      await say(page, '问题一');
+      await waitIdle(page);
+      const text = await lastAssistant(page).textContent();
+      assert.ok(text.startsWith('⚠ 出错了：'), text);
+      assert.ok(text.includes(reason), text);
+      assert.ok(text.endsWith('\n\n可能是 127.0.0.1 文本模型未安装或网络抖动。你仍可以继续打字，我会重试。'), text);
+      assert.equal(await page.textContent('#apiPill span:last-child'), 'AI 异常');
+      assert.match(await page.textContent('#toasts'), new RegExp('模型调用失败：.*' + reason));
+      assert.match(await page.textContent('#events'), new RegExp('错误: .*' + reason));
+      // The question stays in the history without an answer.
+      env.ai.control({ chatFault: '' });
+      await say(page, '问题二');
+      await waitIdle(page);
+      const roles = env.ai.log.chats[1].body.messages.map((m) => m.role + ':' + m.content);
+      assert.deepEqual(roles.slice(1), ['user:问题一', 'user:问题二']);
+      await page.context().close();
+    });
+  }
+});
+
+test('whole JSON answers: content, raw body when no content field', async () => {
+  env.control({ answer: '整段回答。第二句', chatFault: 'json' });
+  const page = await env.open();
+  await say(page, '一次给全');
+  await waitIdle(page);
+  assert.deepEqual(await sentencesOf(page), ['sentence:整段回答。', 'sentence:第二句', 'cursor:']);
+  assert.equal(await page.textContent('#mStream'), 'JSON');
+
+  env.ai.control({ chatFault: 'json-bare' });
+  await say(page, '没有 choices');
+  await waitIdle(page);
+  assert.equal(await lastAssistant(page).evaluate((b) => b.firstChild.dataset.text), '{"id":"x","result":"整段回答。');
+  await page.context().close();
+});
+
+test('text from the service and the host is shown as text, never as markup', async () => {
+  const markup = '<img src=x onerror="window.__pwned=1"><script>window.__pwned=2</script>';
+  env.control({
+    answer: markup + '答案。',
+    models: [{ id: markup, meta: { type: 'text' } }, { id: 'edge-tts' }],
+  });
+  const page = await env.open();
+  await say(page, markup);
+  await waitIdle(page);
+  await page.evaluate((m) => {
+    window.__ovra.emit('otaStatus', { available: true, version: m, notes: m, force: true });
+    window.__ovra.emit('ota', { stage: 'error', message: m });
+    window.__ovra.emit('hostInfo', { version: m, apiBase: '' });
+  }, markup);
+  await page.waitForTimeout(100);
+  assert.equal(await page.evaluate(() => window.__pwned), undefined);
+  assert.equal(await page.locator('#stream img, #stream b, #stream script, #otaModal b, #toasts img, #modelMatrix img, #modelSelect img').count(), 0);
+  assert.ok((await lastAssistant(page).textContent()).startsWith(markup));
+  assert.equal(await page.textContent('#otaNotes'), markup);
+  assert.equal(await page.textContent('#versionLabel'), 'v' + markup);
+  assert.ok((await page.textContent('#modelMatrix')).includes(markup));
+  assert.equal(await page.inputValue('#modelSelect'), markup);
+  await page.context().close();
+});
