@@ -1,0 +1,51 @@
+#include "runtime_locator/locator.h"
+
+#include "runtime_locator/client_library.h"
+#include "runtime_locator/loader_settings.h"
+#include "runtime_locator/runtime_search.h"
+
+#include <objbase.h>
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+const HRESULT NoRuntime = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+
+} // namespace
+
+extern "C" HRESULT STDAPICALLTYPE CreateCoreWebView2EnvironmentWithOptions(
+    PCWSTR browserExecutableFolder, PCWSTR userDataFolder, ICoreWebView2EnvironmentOptions* options,
+    ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* handler) {
+    if (!handler)
+        return E_POINTER;
+    std::wstring folder = FindRuntimeFolder(browserExecutableFolder);
+    if (folder.empty())
+        return NoRuntime;
+    std::wstring dataFolder = ReadLoaderSetting(L"WEBVIEW2_USER_DATA_FOLDER", L"UserDataFolder");
+    return CreateEnvironmentThroughClient(ClientLibraryPath(folder),
+                                          dataFolder.empty() ? userDataFolder : dataFolder.c_str(),
+                                          options, handler);
+}
+
+extern "C" HRESULT STDAPICALLTYPE
+GetAvailableCoreWebView2BrowserVersionString(PCWSTR browserExecutableFolder, LPWSTR* versionInfo) {
+    if (!versionInfo)
+        return E_POINTER;
+    *versionInfo = nullptr;
+    std::wstring folder = FindRuntimeFolder(browserExecutableFolder);
+    if (folder.empty())
+        return NoRuntime;
+    std::wstring version;
+    HRESULT hr = ReadProductVersion(ClientLibraryPath(folder), version);
+    if (FAILED(hr))
+        return hr;
+    size_t bytes = (version.size() + 1) * sizeof(wchar_t);
+    auto* text = static_cast<wchar_t*>(CoTaskMemAlloc(bytes));
+    if (!text)
+        return E_OUTOFMEMORY;
+    std::memcpy(text, version.c_str(), bytes);
+    *versionInfo = text;
+    return S_OK;
+}

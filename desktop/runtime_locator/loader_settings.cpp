@@ -1,0 +1,68 @@
+#include "runtime_locator/loader_settings.h"
+
+#include <windows.h>
+
+#include <vector>
+
+namespace {
+
+const wchar_t PolicyRoot[] = L"Software\\Policies\\Microsoft\\Edge\\WebView2\\";
+
+std::wstring EnvironmentValue(const wchar_t* name) {
+    DWORD n = GetEnvironmentVariableW(name, nullptr, 0);
+    if (n == 0)
+        return std::wstring();
+    std::wstring value(n, L'\0');
+    n = GetEnvironmentVariableW(name, &value[0], n);
+    value.resize(n);
+    return value;
+}
+
+// A string value (environment references expanded) or a DWORD as decimal text.
+bool PolicyValue(HKEY hive, const std::wstring& key, const std::wstring& name,
+                 std::wstring& value) {
+    DWORD number = 0;
+    DWORD size = sizeof(number);
+    if (RegGetValueW(hive, key.c_str(), name.c_str(), RRF_RT_REG_DWORD, nullptr, &number, &size) ==
+        ERROR_SUCCESS) {
+        value = std::to_wstring(number);
+        return true;
+    }
+    size = 0;
+    if (RegGetValueW(hive, key.c_str(), name.c_str(), RRF_RT_REG_SZ, nullptr, nullptr, &size) !=
+            ERROR_SUCCESS ||
+        size < sizeof(wchar_t))
+        return false;
+    std::vector<wchar_t> text(size / sizeof(wchar_t) + 1);
+    size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+    if (RegGetValueW(hive, key.c_str(), name.c_str(), RRF_RT_REG_SZ, nullptr, text.data(), &size) !=
+        ERROR_SUCCESS)
+        return false;
+    value = text.data();
+    return !value.empty();
+}
+
+} // namespace
+
+std::wstring ExeFileName() {
+    std::vector<wchar_t> path(32768);
+    DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    std::wstring full(path.data(), n);
+    size_t cut = full.find_last_of(L"\\/");
+    return cut == std::wstring::npos ? full : full.substr(cut + 1);
+}
+
+std::wstring ReadLoaderSetting(const wchar_t* envName, const wchar_t* policyName) {
+    std::wstring value = EnvironmentValue(envName);
+    if (!value.empty())
+        return value;
+    std::wstring key = std::wstring(PolicyRoot) + policyName;
+    const std::wstring names[] = {ExeFileName(), L"*"};
+    for (const std::wstring& name : names) {
+        for (HKEY hive : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+            if (PolicyValue(hive, key, name, value))
+                return value;
+        }
+    }
+    return std::wstring();
+}
