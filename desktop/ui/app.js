@@ -444,8 +444,10 @@
 
   async function ask(text, opts, queuedBubble) {
     if (queuedBubble) {
+      // The question moves down to where its answer will appear.
       const meta = queuedBubble.querySelector('.meta');
       if (meta) meta.textContent = inputKind(opts);
+      $('stream').appendChild(queuedBubble.parentNode);
     } else {
       addMessage('user', text, inputKind(opts));
     }

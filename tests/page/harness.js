@@ -151,9 +151,13 @@ async function setup() {
 }
 
 // Types into the composer and presses Enter, as a user would.
+// Resolves once the page has taken the message (a blank one is not taken).
 async function say(page, text) {
+  const count = () => document.querySelectorAll('#stream .msg.user').length;
+  const before = await page.evaluate(count);
   await page.fill('#input', text);
   await page.press('#input', 'Enter');
+  if (text.trim()) await page.waitForFunction(`(${count})() > ${before}`);
 }
 
 function lastAssistant(page) {
