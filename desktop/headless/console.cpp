@@ -1,9 +1,107 @@
 #include "headless/console.h"
 
-#include <cstdio>
+#include "app/globals.h"
+#include "app/paths.h"
+#include "bridge/text.h"
+#include "ota/ota_check.h"
+#include "ota/ota_log.h"
+#include "ota/update.h"
 
-// Not built yet: every switch answers with the usage line.
-int RunConsoleCommand(const wchar_t*) {
-    std::printf("usage: OVRA-Zirer.exe [--version|--check-ota|--apply-ota|--smoke]\n");
+#include <objbase.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cwchar>
+#include <string>
+
+namespace {
+
+// Lines go out at once so a parent reading the pipe sees them as they happen.
+void Print(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(stdout, format, args);
+    va_end(args);
+    std::fflush(stdout);
+}
+
+std::string Utf8(const std::wstring& text) {
+    return WideToUtf8(text);
+}
+
+int PrintVersion() {
+    std::wprintf(L"%ls\n", AppVersion);
+    std::fputs(Utf8(AppVersion).c_str(), stdout);
+    std::fputs("\n", stdout);
+    std::fflush(stdout);
+    return 0;
+}
+
+int PrintCheck(const OtaCheckResult& r) {
+    Print("local=%s\n", Utf8(AppVersion).c_str());
+    Print("remote=%s\n", Utf8(r.version).c_str());
+    Print("available=%s\n", r.available ? "true" : "false");
+    Print("url=%s\n", Utf8(r.url).c_str());
+    Print("sha256=%s\n", Utf8(r.sha256).c_str());
+    Print("notes=%s\n", Utf8(r.notes).c_str());
+    return r.available ? 10 : 0;
+}
+
+int ApplyFromConsole(const OtaCheckResult& r) {
+    if (!r.available) {
+        Print("noop: no update available\n");
+        return 0;
+    }
+    Print("upgrading %s -> %s\n", Utf8(AppVersion).c_str(), Utf8(r.version).c_str());
+
+    UpdateReport report;
+    report.downloading = [&r] { OtaLog("download " + Utf8(r.url)); };
+    report.progress = PrintDownloadProgress;
+    report.verifying = [] { OtaLog("verify sha256"); };
+    switch (RunUpdate(r, false, report)) {
+    case UpdateOutcome::Launched:
+        Print("update script launched, app will be replaced\n");
+        OtaLog("update script launched");
+        return 0;
+    case UpdateOutcome::DownloadFailed:
+        Print("download failed\n");
+        OtaLog("download failed");
+        return 2;
+    case UpdateOutcome::DigestMismatch:
+        Print("sha256 mismatch\n");
+        OtaLog("sha256 mismatch");
+        return 3;
+    case UpdateOutcome::AlreadyRunning:
+        Print("another update is in progress, nothing was changed\n");
+        OtaLog("update refused: another update is in progress");
+        return 4;
+    }
+    return 4;
+}
+
+int Dispatch(const wchar_t* mode) {
+    SetExePaths();
+    OtaLog("headless mode=" + Utf8(mode) + " exe=" + Utf8(ExePath));
+    if (std::wcscmp(mode, L"--version") == 0)
+        return PrintVersion();
+    if (std::wcscmp(mode, L"--check-ota") == 0)
+        return PrintCheck(CheckOta());
+    if (std::wcscmp(mode, L"--apply-ota") == 0)
+        return ApplyFromConsole(CheckOta());
+    Print("usage: OVRA-Zirer.exe [--version|--check-ota|--apply-ota|--smoke]\n");
     return 1;
+}
+
+} // namespace
+
+void PrintDownloadProgress(int pct) {
+    if (pct % 20 == 0)
+        Print("download %d%%\n", pct);
+}
+
+int RunConsoleCommand(const wchar_t* mode) {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    int code = Dispatch(mode ? mode : L"");
+    CoUninitialize();
+    return code;
 }

@@ -1,0 +1,199 @@
+#include "ota/manifest.h"
+
+#include "bridge/text.h"
+
+#include <climits>
+
+namespace {
+
+bool IsJsonSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// Four hex digits at text[pos], or -1.
+long ReadHex4(const std::string& text, size_t pos) {
+    if (pos + 4 > text.size())
+        return -1;
+    long value = 0;
+    for (size_t i = pos; i < pos + 4; ++i) {
+        int d = HexDigit(text[i]);
+        if (d < 0)
+            return -1;
+        value = value * 16 + d;
+    }
+    return value;
+}
+
+void AppendUtf8(std::string& out, unsigned long cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+// Decodes the \u escape whose hex digits start at text[pos]; returns how many bytes
+// after the 'u' it used. A lone or broken surrogate becomes U+FFFD.
+size_t DecodeUnicodeEscape(const std::string& text, size_t pos, std::string& out) {
+    long unit = ReadHex4(text, pos);
+    if (unit < 0) {
+        out += 'u'; // not an escape after all: keep the letter, as before
+        return 0;
+    }
+    if (unit >= 0xD800 && unit <= 0xDBFF) {
+        if (pos + 6 <= text.size() && text[pos + 4] == '\\' && text[pos + 5] == 'u') {
+            long low = ReadHex4(text, pos + 6);
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                AppendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
+                return 10;
+            }
+        }
+        unit = 0xFFFD;
+    } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
+        unit = 0xFFFD;
+    }
+    AppendUtf8(out, static_cast<unsigned long>(unit));
+    return 4;
+}
+
+int ParseComponent(const std::wstring& digits) {
+    size_t i = 0;
+    while (i < digits.size() && (digits[i] == L' ' || (digits[i] >= L'\t' && digits[i] <= L'\r')))
+        ++i;
+    bool negative = false;
+    if (i < digits.size() && (digits[i] == L'+' || digits[i] == L'-')) {
+        negative = digits[i] == L'-';
+        ++i;
+    }
+    long long value = 0;
+    for (; i < digits.size() && digits[i] >= L'0' && digits[i] <= L'9'; ++i) {
+        value = value * 10 + (digits[i] - L'0');
+        if (value > static_cast<long long>(INT_MAX) + 1)
+            value = static_cast<long long>(INT_MAX) + 1; // saturate, keep reading digits
+    }
+    if (negative)
+        return value > INT_MAX ? INT_MIN : static_cast<int>(-value);
+    return value > INT_MAX ? INT_MAX : static_cast<int>(value);
+}
+
+} // namespace
+
+std::wstring JsonGetString(const std::string& text, const std::string& key) {
+    const std::string needle = "\"" + key + "\"";
+    size_t at = text.find(needle);
+    if (at == std::string::npos)
+        return std::wstring();
+    size_t colon = text.find(':', at + needle.size());
+    if (colon == std::string::npos)
+        return std::wstring();
+    size_t pos = colon + 1;
+    while (pos < text.size() && IsJsonSpace(text[pos]))
+        ++pos;
+    // A number, object or literal is not a string; reading on to the next quote would
+    // return some other member's text.
+    if (pos >= text.size() || text[pos] != '"')
+        return std::wstring();
+
+    std::string value;
+    for (++pos; pos < text.size(); ++pos) {
+        char c = text[pos];
+        if (c == '"')
+            break;
+        if (c != '\\' || pos + 1 >= text.size()) {
+            value += c;
+            continue;
+        }
+        char e = text[++pos];
+        switch (e) {
+        case 'n':
+            value += '\n';
+            break;
+        case 't':
+            value += '\t';
+            break;
+        case 'r':
+            value += '\r';
+            break;
+        case 'b':
+            value += '\b';
+            break;
+        case 'f':
+            value += '\f';
+            break;
+        case 'u':
+            pos += DecodeUnicodeEscape(text, pos + 1, value);
+            break;
+        default:
+            value += e;
+            break;
+        }
+    }
+    return Utf8ToWide(value);
+}
+
+bool HasForceFlag(const std::string& text) {
+    static const std::string needle = "\"force\"";
+    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) {
+        size_t pos = at + needle.size();
+        while (pos < text.size() && IsJsonSpace(text[pos]))
+            ++pos;
+        if (pos >= text.size() || text[pos] != ':')
+            continue;
+        ++pos;
+        while (pos < text.size() && IsJsonSpace(text[pos]))
+            ++pos;
+        if (text.compare(pos, 4, "true") == 0)
+            return true;
+    }
+    return false;
+}
+
+std::vector<int> ParseVersion(const std::wstring& version) {
+    std::vector<int> parts;
+    std::wstring current;
+    for (wchar_t c : version) {
+        if (c == L'.') {
+            parts.push_back(ParseComponent(current));
+            current.clear();
+        } else {
+            current += c;
+        }
+    }
+    if (!current.empty())
+        parts.push_back(ParseComponent(current));
+    while (parts.size() < 3)
+        parts.push_back(0);
+    return parts;
+}
+
+int CompareVersions(const std::wstring& local, const std::wstring& remote) {
+    std::vector<int> a = ParseVersion(local);
+    std::vector<int> b = ParseVersion(remote);
+    for (size_t i = 0; i < 3; ++i) {
+        if (a[i] < b[i])
+            return -1;
+        if (a[i] > b[i])
+            return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,38 @@
+#include "ota/ota_check.h"
+
+#include "app/globals.h"
+#include "bridge/text.h"
+#include "ota/http_client.h"
+#include "ota/manifest.h"
+#include "ota/ota_log.h"
+
+#include <cstdint>
+
+OtaCheckResult ReadManifest(const std::string& body) {
+    OtaCheckResult result;
+    result.version = JsonGetString(body, "version");
+    result.url = JsonGetString(body, "url");
+    result.sha256 = JsonGetString(body, "sha256");
+    result.notes = JsonGetString(body, "notes");
+    result.force = HasForceFlag(body);
+    int cmp = CompareVersions(AppVersion, result.version);
+    result.available = !result.version.empty() && cmp == -1 && !result.url.empty();
+
+    OtaLog("CheckOta local=" + WideToUtf8(AppVersion) + " remote=" + WideToUtf8(result.version) +
+           " cmp=" + std::to_string(cmp) + " available=" + (result.available ? "1" : "0") +
+           " url=" + WideToUtf8(result.url) + " sha256=" + WideToUtf8(result.sha256));
+    return result;
+}
+
+OtaCheckResult CheckOta() {
+    uint32_t status = 0;
+    bool ok = false;
+    std::string body = HttpGet(OVRA_OTA_MANIFEST_URL, &status, &ok);
+    OtaLog("CheckOta http=" + std::to_string(status) + " ok=" + (ok ? "1" : "0") +
+           " bytes=" + std::to_string(body.size()));
+    if (!ok || body.empty()) {
+        OtaLog("CheckOta failed or empty body");
+        return OtaCheckResult();
+    }
+    return ReadManifest(body);
+}

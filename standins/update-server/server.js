@@ -1,0 +1,220 @@
+#!/usr/bin/env node
+// Update server stand-in: serves /ota/version.json, generated from the file on offer,
+// and that file under /ota/<name>. It also answers absolute-form requests, so it can be
+// the HTTP proxy of a client whose manifest URL names another host.
+//
+//   node server.js --port 0 --root DIR [--file NAME] [--version V] [--notes TEXT] [--force]
+//
+// Prints "listening <port>". Misbehaviour is chosen per request with ?fault=NAME or for
+// every later request with POST /control {"manifestFault": NAME, "fileFault": NAME, ...}.
+// GET /control returns the settings and the requests seen so far.
+'use strict';
+
+const crypto = require('crypto');
+const fs = require('fs');
+const http = require('http');
+const path = require('path');
+
+const FAULTS = ['none', 'reset', '404', '500', 'empty', 'html200', 'nolength', 'short', 'long',
+  'trickle', 'bom', 'wrongdigest'];
+
+function parseArgs(argv) {
+  const opts = { port: 0, root: process.cwd(), file: 'OVRA-Zirer.exe', version: '1.0.5',
+    notes: 'bug fixes', force: false };
+  for (let i = 0; i < argv.length; i++) {
+    const a = argv[i];
+    if (a === '--force') opts.force = true;
+    else if (a.startsWith('--') && i + 1 < argv.length) opts[a.slice(2)] = argv[++i];
+    else throw new Error(`unknown argument ${a}`);
+  }
+  opts.port = Number(opts.port);
+  return opts;
+}
+
+function createState(opts) {
+  return {
+    root: path.resolve(opts.root),
+    file: opts.file,
+    version: opts.version,
+    notes: opts.notes,
+    force: opts.force,
+    sha256: null,          // null: the digest of the file; '' or 'omit': no member
+    url: null,             // null: /ota/<file> on the host the client asked for
+    manifestFault: 'none',
+    fileFault: 'none',
+    trickleBytes: 1024,
+    trickleDelayMs: 50,
+    requests: [],
+  };
+}
+
+const digestCache = new Map();
+function fileDigest(file) {
+  const st = fs.statSync(file);
+  const key = `${file}:${st.size}:${st.mtimeMs}`;
+  if (!digestCache.has(key)) {
+    digestCache.set(key, crypto.createHash('sha256').update(fs.readFileSync(file)).digest('hex'));
+  }
+  return digestCache.get(key);
+}
+
+function manifestBody(state, host, fault) {
+  const file = path.join(state.root, state.file);
+  const m = { version: state.version };
+  m.url = state.url !== null ? state.url : `http://${host}/ota/${encodeURIComponent(state.file)}`;
+  if (state.sha256 === null) m.sha256 = fs.existsSync(file) ? fileDigest(file) : '';
+  else if (state.sha256 !== 'omit') m.sha256 = state.sha256;
+  if (fault === 'wrongdigest') m.sha256 = crypto.createHash('sha256').update('other').digest('hex');
+  m.notes = state.notes;
+  m.force = state.force;
+  const text = Buffer.from(JSON.stringify(m, null, 2), 'utf8');
+  return fault === 'bom' ? Buffer.concat([Buffer.from([0xef, 0xbb, 0xbf]), text]) : text;
+}
+
+// Raw responses, so lengths and connection handling can be wrong on purpose.
+function writeRaw(socket, status, headers, body) {
+  const reason = { 200: 'OK', 404: 'Not Found', 500: 'Internal Server Error' }[status];
+  let head = `HTTP/1.1 ${status} ${reason}\r\n`;
+  for (const [k, v] of Object.entries(headers)) head += `${k}: ${v}\r\n`;
+  socket.write(head + 'Connection: close\r\n\r\n');
+  if (body) socket.write(body);
+}
+
+function trickle(socket, body, state) {
+  let at = 0;
+  const step = () => {
+    if (socket.destroyed) return;
+    if (at >= body.length) { socket.end(); return; }
+    socket.write(body.subarray(at, at + state.trickleBytes));
+    at += state.trickleBytes;
+    setTimeout(step, state.trickleDelayMs);
+  };
+  step();
+}
+
+function sendBody(req, res, state, body, type, fault) {
+  const socket = req.socket;
+  const html = Buffer.from('<!DOCTYPE html><html><body><h1>Not Found</h1></body></html>\n');
+  switch (fault) {
+    case 'reset':
+      socket.destroy();
+      return;
+    case '404':
+      writeRaw(socket, 404, { 'Content-Type': 'text/html', 'Content-Length': html.length }, html);
+      socket.end();
+      return;
+    case '500':
+      writeRaw(socket, 500, { 'Content-Type': 'text/plain', 'Content-Length': 6 }, 'oops\r\n');
+      socket.end();
+      return;
+    case 'empty':
+      writeRaw(socket, 200, { 'Content-Type': type, 'Content-Length': 0 });
+      socket.end();
+      return;
+    case 'html200':
+      writeRaw(socket, 200, { 'Content-Type': 'text/html', 'Content-Length': html.length }, html);
+      socket.end();
+      return;
+    case 'nolength':
+      writeRaw(socket, 200, { 'Content-Type': type }, body);
+      socket.end();
+      return;
+    case 'short':
+      writeRaw(socket, 200, { 'Content-Type': type, 'Content-Length': body.length },
+        body.subarray(0, Math.floor(body.length / 2)));
+      // Let the bytes leave before the connection is dropped mid-body.
+      socket.end(() => socket.destroy());
+      setTimeout(() => socket.destroy(), 200);
+      return;
+    case 'long':
+      writeRaw(socket, 200, { 'Content-Type': type, 'Content-Length': body.length },
+        Buffer.concat([body, Buffer.alloc(4096, 0x41)]));
+      socket.end();
+      return;
+    case 'trickle':
+      writeRaw(socket, 200, { 'Content-Type': type, 'Content-Length': body.length });
+      trickle(socket, body, state);
+      return;
+    default:
+      res.writeHead(200, { 'Content-Type': type, 'Content-Length': body.length });
+      res.end(body);
+  }
+}
+
+function sendFile(req, res, state, file, fault) {
+  if (!fs.existsSync(file) || !fs.statSync(file).isFile()) {
+    sendBody(req, res, state, null, 'text/html', '404');
+    return;
+  }
+  if (fault !== 'none') {
+    sendBody(req, res, state, fs.readFileSync(file), 'application/octet-stream', fault);
+    return;
+  }
+  // Streamed, so large files cost the stand-in no memory.
+  res.writeHead(200, { 'Content-Type': 'application/octet-stream',
+    'Content-Length': fs.statSync(file).size });
+  fs.createReadStream(file).pipe(res);
+}
+
+function handleControl(req, res, state) {
+  if (req.method === 'GET') {
+    res.writeHead(200, { 'Content-Type': 'application/json' });
+    res.end(JSON.stringify(state));
+    return;
+  }
+  let text = '';
+  req.on('data', (c) => { text += c; });
+  req.on('end', () => {
+    let change;
+    try { change = JSON.parse(text || '{}'); } catch (e) { change = null; }
+    const bad = !change || [change.manifestFault, change.fileFault]
+      .some((f) => f !== undefined && !FAULTS.includes(f));
+    if (bad) {
+      res.writeHead(400, { 'Content-Type': 'text/plain' });
+      res.end(`bad control request; faults: ${FAULTS.join(' ')}\n`);
+      return;
+    }
+    for (const [k, v] of Object.entries(change)) if (k !== 'requests' && k !== 'root') state[k] = v;
+    if (change.clearRequests) state.requests = [];
+    res.writeHead(200, { 'Content-Type': 'application/json' });
+    res.end(JSON.stringify(state));
+  });
+}
+
+function createServer(state) {
+  return http.createServer((req, res) => {
+    // Absolute-form when we are the proxy, origin-form when asked directly.
+    const host = req.headers.host || '127.0.0.1';
+    const target = new URL(req.url, `http://${host}`);
+    const query = target.searchParams.get('fault');
+    state.requests.push({ method: req.method, url: req.url, host, agent: req.headers['user-agent'] || '' });
+
+    if (target.pathname === '/control') return handleControl(req, res, state);
+    if (target.pathname === '/ota/version.json') {
+      const fault = query || state.manifestFault;
+      const body = ['404', '500', 'reset'].includes(fault) ? null : manifestBody(state, host, fault);
+      return sendBody(req, res, state, body, 'application/json', fault);
+    }
+    if (target.pathname.startsWith('/ota/')) {
+      const name = decodeURIComponent(target.pathname.slice('/ota/'.length));
+      const file = path.join(state.root, path.basename(name));
+      return sendFile(req, res, state, file, query || state.fileFault);
+    }
+    sendBody(req, res, state, null, 'text/html', '404');
+  });
+}
+
+function main() {
+  const opts = parseArgs(process.argv.slice(2));
+  const state = createState(opts);
+  const server = createServer(state);
+  server.listen(opts.port, '127.0.0.1', () => {
+    process.stdout.write(`listening ${server.address().port}\n`);
+  });
+  const stop = () => server.close(() => process.exit(0));
+  process.on('SIGTERM', stop);
+  process.on('SIGINT', stop);
+}
+
+if (require.main === module) main();
+module.exports = { createServer, createState, FAULTS };
