@@ -1,0 +1,203 @@
+#include <doctest/doctest.h>
+
+#include "app/globals.h"
+#include "app/window.h"
+#include "browser/browser_state.h"
+
+#include <cstdlib>
+#include <new>
+#include <string>
+#include <utility>
+#include <vector>
+
+// Counts live heap blocks and remembers the blocks freed lately, so the test can see
+// that a posted script was freed.
+static long LiveAllocations = 0;
+static void* RecentlyFreed[256];
+static int FreedCount = 0;
+
+void* operator new(std::size_t size) {
+    void* block = std::malloc(size ? size : 1);
+    if (!block)
+        throw std::bad_alloc();
+    ++LiveAllocations;
+    return block;
+}
+void operator delete(void* block) noexcept {
+    if (block) {
+        --LiveAllocations;
+        RecentlyFreed[FreedCount++ % 256] = block;
+    }
+    std::free(block);
+}
+void operator delete(void* block, std::size_t) noexcept {
+    operator delete(block);
+}
+
+namespace {
+
+// Browser objects faked at the binary level: a vtable of numbered slots, so these tests
+// also pin down the slot numbers the window procedure calls through.
+std::vector<std::string> Calls;
+
+struct FakeObject {
+    void* const* vtable;
+    const char* name;
+};
+
+template <int Slot> HRESULT STDMETHODCALLTYPE Unexpected(FakeObject* self) {
+    Calls.push_back(std::string(self->name) + ".slot" + std::to_string(Slot));
+    return E_NOTIMPL;
+}
+ULONG STDMETHODCALLTYPE Release(FakeObject* self) {
+    Calls.push_back(std::string(self->name) + ".Release");
+    return 0;
+}
+HRESULT STDMETHODCALLTYPE ExecuteScript(FakeObject* self, LPCWSTR script, void* handler) {
+    std::wstring text(script);
+    Calls.push_back(std::string(self->name) + ".ExecuteScript " +
+                    std::string(text.begin(), text.end()) + (handler ? " with handler" : ""));
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE Reload(FakeObject* self) {
+    Calls.push_back(std::string(self->name) + ".Reload");
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE OpenDevTools(FakeObject* self) {
+    Calls.push_back(std::string(self->name) + ".OpenDevToolsWindow");
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE Close(FakeObject* self) {
+    Calls.push_back(std::string(self->name) + ".Close");
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE PutBounds(FakeObject* self, RECT bounds) {
+    Calls.push_back(std::string(self->name) + ".put_Bounds " + std::to_string(bounds.right) + "x" +
+                    std::to_string(bounds.bottom));
+    return S_OK;
+}
+
+constexpr int SlotCount = 64;
+template <int... Slots> std::vector<void*> UnexpectedTable(std::integer_sequence<int, Slots...>) {
+    return {reinterpret_cast<void*>(&Unexpected<Slots>)...};
+}
+
+struct Fake {
+    std::vector<void*> table = UnexpectedTable(std::make_integer_sequence<int, SlotCount>());
+    FakeObject object;
+    explicit Fake(const char* name) : object{nullptr, name} {
+        table[2] = reinterpret_cast<void*>(&Release);
+        object.vtable = table.data();
+    }
+    template <typename T> T* as() { return reinterpret_cast<T*>(&object); }
+};
+
+struct MainWindowFixture {
+    Fake view{"view"}, controller{"controller"}, environment{"environment"};
+    HWND window;
+
+    MainWindowFixture() {
+        view.table[29] = reinterpret_cast<void*>(&ExecuteScript);
+        view.table[31] = reinterpret_cast<void*>(&Reload);
+        view.table[51] = reinterpret_cast<void*>(&OpenDevTools);
+        controller.table[6] = reinterpret_cast<void*>(&PutBounds);
+        controller.table[24] = reinterpret_cast<void*>(&Close);
+        RegisterMainWindowClass(GetModuleHandleW(nullptr));
+        window = CreateWindowExW(0, WindowClassName, WindowTitle, WS_OVERLAPPEDWINDOW, 0, 0, 400,
+                                 300, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+        REQUIRE(window != nullptr);
+        MainWindow = window;
+        Calls.clear();
+    }
+    ~MainWindowFixture() {
+        BrowserView = nullptr;
+        BrowserController = nullptr;
+        BrowserEnvironment = nullptr;
+        if (IsWindow(window))
+            DestroyWindow(window);
+        MainWindow = nullptr;
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        }
+    }
+    void AttachBrowser() {
+        BrowserEnvironment = environment.as<ICoreWebView2Environment>();
+        BrowserController = controller.as<ICoreWebView2Controller>();
+        BrowserView = view.as<ICoreWebView2>();
+    }
+    void Pump() {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&msg);
+    }
+};
+
+// Long enough that the text lives in its own heap block, beside the string object.
+std::wstring* NewScript() {
+    return new std::wstring(L"window.__ovra.emit('ota', {\"stage\":\"noop\"}, 1234567890)");
+}
+
+bool WasFreed(const void* block) {
+    for (int i = 0; i < FreedCount && i < 256; ++i) {
+        if (RecentlyFreed[i] == block)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+TEST_CASE_FIXTURE(MainWindowFixture, "a posted script is freed, and runs only once a view exists") {
+    long before = LiveAllocations;
+    REQUIRE(PostMessageW(window, WM_RUN_SCRIPT, 0, reinterpret_cast<LPARAM>(NewScript())));
+    CHECK(LiveAllocations == before + 2);
+    Pump();
+    CHECK(LiveAllocations == before);
+    CHECK(Calls.empty());
+
+    REQUIRE(PostMessageW(window, WM_RUN_SCRIPT, 0, 0));
+    Pump();
+
+    AttachBrowser();
+    std::wstring* script = NewScript();
+    FreedCount = 0;
+    REQUIRE(PostMessageW(window, WM_RUN_SCRIPT, 0, reinterpret_cast<LPARAM>(script)));
+    Pump();
+    CHECK(WasFreed(script));
+    REQUIRE(Calls.size() == 1);
+    CHECK(Calls[0] ==
+          "view.ExecuteScript window.__ovra.emit('ota', {\"stage\":\"noop\"}, 1234567890)");
+}
+
+TEST_CASE_FIXTURE(MainWindowFixture, "F5, F12 and resizing reach the browser only once it exists") {
+    SendMessageW(window, WM_KEYDOWN, VK_F5, 0);
+    SendMessageW(window, WM_KEYDOWN, VK_F12, 0);
+    SetWindowPos(window, nullptr, 0, 0, 500, 400, SWP_NOMOVE | SWP_NOZORDER);
+    CHECK(Calls.empty());
+
+    AttachBrowser();
+    CHECK(SendMessageW(window, WM_KEYDOWN, VK_F5, 0) == 0);
+    CHECK(SendMessageW(window, WM_KEYDOWN, VK_F12, 0) == 0);
+    SendMessageW(window, WM_KEYDOWN, VK_F11, 0);
+    SetWindowPos(window, nullptr, 0, 0, 640, 480, SWP_NOMOVE | SWP_NOZORDER);
+    RECT client;
+    GetClientRect(window, &client);
+    std::string bounds = "controller.put_Bounds " + std::to_string(client.right) + "x" +
+                         std::to_string(client.bottom);
+    CHECK(Calls == std::vector<std::string>{"view.Reload", "view.OpenDevToolsWindow", bounds});
+    CHECK(SendMessageW(window, WM_ERASEBKGND, 0, 0) == 1);
+}
+
+TEST_CASE_FIXTURE(MainWindowFixture, "closing tears the browser down in order and quits with 0") {
+    AttachBrowser();
+    SendMessageW(window, WM_CLOSE, 0, 0);
+    CHECK_FALSE(IsWindow(window));
+    CHECK(Calls == std::vector<std::string>{"view.Release", "controller.Close",
+                                            "controller.Release", "environment.Release"});
+    CHECK(BrowserView == nullptr);
+    CHECK(BrowserController == nullptr);
+    CHECK(BrowserEnvironment == nullptr);
+    MSG msg;
+    REQUIRE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    CHECK(msg.wParam == 0);
+}
