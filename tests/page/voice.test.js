@@ -1,0 +1,158 @@
+'use strict';
+const test = require('node:test');
+const assert = require('node:assert/strict');
+const { setup, say, waitIdle } = require('./harness');
+
+let env;
+test.before(async () => {
+  env = await setup();
+});
+test.after(() => env.close());
+
+const speechDone = (page) =>
+  page.waitForFunction(() => document.getElementById('mTts').textContent === 'idle' && !document.querySelector('.sentence.speaking'));
+
+// Records which sentence carries the speaking highlight and the orb's look
+// each time either changes.
+function watchSpeaking() {
+  window.__highlights = [];
+  new MutationObserver(() => {
+    const s = document.querySelector('.sentence.speaking');
+    const orb = document.getElementById('voiceOrb').className;
+    const entry = (s ? s.dataset.text : '-') + '|' + orb;
+    if (window.__highlights[window.__highlights.length - 1] !== entry) window.__highlights.push(entry);
+  }).observe(document, { subtree: true, attributes: true, attributeFilter: ['class'] });
+}
+
+test('sentences are spoken in order while the answer streams, one at a time, highlighted', async () => {
+  env.control({ answer: '甲句来了。乙句也到！丙句没有标点', tokenDelayMs: 120, speechMs: 150 });
+  const page = await env.open({ init: watchSpeaking });
+  await say(page, '说三句');
+  await waitIdle(page);
+  await speechDone(page);
+
+  const speech = env.ai.log.speech;
+  assert.deepEqual(speech.map((s) => s.input), ['甲句来了。', '乙句也到！', '丙句没有标点']);
+  assert.deepEqual([speech[0].model, speech[0].voice], ['edge-tts', 'alloy']);
+  assert.ok(speech[0].at < env.ai.log.chats[0].doneAt, 'speech began before the answer was complete');
+
+  const probe = await page.evaluate(() => window.__probe);
+  assert.equal(probe.plays.length, 3);
+  assert.equal(probe.ends.length, 3);
+  for (let i = 1; i < 3; i++) assert.ok(probe.plays[i] >= probe.ends[i - 1], 'two sentences played at once');
+  assert.deepEqual(probe.spoken, []);
+
+  const seen = await page.evaluate(() => window.__highlights);
+  const spoken = seen.filter((h) => !h.startsWith('-')).map((h) => h.split('|')[0]);
+  assert.deepEqual([...new Set(spoken)], ['甲句来了。', '乙句也到！', '丙句没有标点']);
+  assert.ok(seen.filter((h) => !h.startsWith('-')).every((h) => h.endsWith('|orb speaking')));
+  assert.equal(await page.getAttribute('#voiceOrb', 'class'), 'orb');
+  assert.equal(await page.textContent('#orbState'), '待命中');
+  await page.context().close();
+});
+
+test('speech audio: byte-order mark removed, broken answers fall back to synthesis', async (t) => {
+  const cases = [
+    // fault, bytes handed to the audio element (or null), spoken by synthesis
+    ['bom', 'fffb54', false],
+    ['three-bytes', 'efbbbf', true],
+    ['status', null, true],
+    ['garbage', '746869', true],
+  ];
+  for (const [fault, head, fallback] of cases) {
+    await t.test(fault, async () => {
+      env.control({ answer: '只有一句。', speechFault: fault, speechMs: 100 });
+      const page = await env.open();
+      await say(page, '读一下');
+      await waitIdle(page);
+      await speechDone(page);
+      const probe = await page.evaluate(async () => {
+        const p = window.__probe;
+        const blob = p.blobs[0];
+        const bytes = blob ? new Uint8Array(await blob.arrayBuffer()) : null;
+        return {
+          head: bytes && [...bytes.slice(0, 3)].map((b) => b.toString(16).padStart(2, '0')).join(''),
+          ends: p.ends.length,
+          spoken: p.spoken,
+        };
+      });
+      assert.equal(probe.head, head);
+      if (fallback) {
+        assert.deepEqual(probe.spoken, [{ text: '只有一句。', lang: 'zh-CN', rate: 1.05 }]);
+      } else {
+        assert.deepEqual(probe.spoken, []);
+        assert.equal(probe.ends, 1, 'the audio played to its end');
+      }
+      await page.context().close();
+    });
+  }
+});
+
+test('speech recognition: interim text, final text, and the VAD switch', async () => {
+  env.control({ answer: '听到了。', firstTokenDelayMs: 600, speechMs: 600 });
+  const page = await env.open();
+  await page.click('#btnMic');
+  await page.waitForFunction(() => window.__probe.asr.length === 1 && window.__probe.asr[0].started === 1);
+  assert.equal(await page.textContent('#voicePill span:last-child'), '全双工就绪');
+  const asr = (results) => page.evaluate((r) => window.__probe.asr[0].say(r), results);
+
+  await asr([['今天', false], ['天气', false]]);
+  assert.equal(await page.textContent('#partialAsr'), '🎙 今天天气');
+
+  // VAD off: a final result only reaches the event log, cut to 28 characters.
+  const long = '这是一句很长很长的语音识别结果，用来检查事件流里只显示前二十八个字符的规则';
+  await asr([[long, true]]);
+  assert.equal(await page.textContent('#partialAsr'), '');
+  assert.match(await page.textContent('#events .event'), new RegExp('ASR final: ' + long.slice(0, 28) + '$'));
+
+  // VAD on: sent as voice input; while the answer runs or speech plays, not.
+  await page.click('#btnVad');
+  assert.equal(await page.getAttribute('#btnVad', 'class'), 'chip active');
+  await asr([['请帮我查一下', true]]);
+  await page.waitForFunction(() => document.getElementById('btnSend').disabled);
+  await asr([['回答时说的话', true]]);
+  await page.waitForFunction(() => document.getElementById('mTts').textContent !== 'idle');
+  await waitIdle(page);
+  await asr([['播报时说的话', true]]);
+  await speechDone(page);
+  assert.deepEqual(env.ai.log.chats.map((c) => c.body.messages.at(-1).content), ['请帮我查一下']);
+  assert.equal(await page.textContent('#stream .msg.user .meta'), '语音输入');
+  // Back to the wave's listening looks (the fake microphone beeps).
+  assert.match(await page.textContent('#orbState'), /^(全双工聆听中|听到声音)$/);
+  assert.notEqual(await page.getAttribute('#voiceOrb', 'class'), 'orb speaking');
+  assert.equal(env.ai.log.chats.length, 1);
+
+  // The recogniser restarts whenever it ends while the microphone is on.
+  await page.evaluate(() => window.__probe.asr[0].onend());
+  assert.equal(await page.evaluate(() => window.__probe.asr[0].started), 2);
+  await page.evaluate(() => window.__probe.asr[0].onerror({ error: 'not-allowed' }));
+  assert.equal(await page.textContent('#voicePill span:last-child'), '麦克风被拒绝');
+  assert.match(await page.textContent('#toasts'), /浏览器拒绝了语音识别权限/);
+
+  await page.click('#btnMic');
+  assert.equal(await page.evaluate(() => window.__probe.asr[0].stopped), true);
+  await page.evaluate(() => window.__probe.asr[0].onend());
+  assert.equal(await page.evaluate(() => window.__probe.asr[0].started), 2);
+  assert.equal(await page.textContent('#voicePill span:last-child'), '语音关闭');
+  await page.context().close();
+});
+
+test('camera: preview on and off, the frame-rate label keeps counting', async () => {
+  env.control({});
+  const page = await env.open();
+  await page.click('#btnCam');
+  await page.waitForFunction(() => document.getElementById('localVideo').srcObject);
+  assert.equal(await page.textContent('#videoPill span:last-child'), '视频就绪');
+  assert.equal(await page.textContent('#btnCam'), '📷 关闭视频');
+  await page.waitForFunction(() => /^\d+ fps$/.test(document.getElementById('fpsLabel').textContent));
+  await page.click('#btnCam');
+  assert.equal(await page.evaluate(() => document.getElementById('localVideo').srcObject), null);
+  assert.equal(await page.textContent('#videoPill span:last-child'), '视频关闭');
+  const mark = await page.evaluate(() => {
+    const label = document.getElementById('fpsLabel');
+    label.textContent = 'x';
+    return label.textContent;
+  });
+  await page.waitForFunction((m) => document.getElementById('fpsLabel').textContent !== m, mark);
+  await page.context().close();
+});
