@@ -14,23 +14,8 @@ std::wstring LogFolder() {
     return JoinPath(base, L"OVRA-Zirer");
 }
 
-} // namespace
-
-std::wstring OtaLogPath() {
-    std::wstring folder = LogFolder();
-    return folder.empty() ? folder : JoinPath(folder, L"ota.log");
-}
-
-void OtaLog(const std::string& line) {
-    std::wstring folder = LogFolder();
-    if (folder.empty())
-        return;
-    CreateDirectoryW(folder.c_str(), nullptr);
-    const std::string bytes = line + "\r\n";
-    const std::wstring path = JoinPath(folder, L"ota.log");
-    // Append-only access puts every write at the end of the file, so writers in other
-    // threads and processes may share it; one write per line keeps lines whole. Someone
-    // holding the file without write sharing gets a short grace period.
+void AppendOnce(const std::wstring& path, const std::string& bytes) {
+    // Someone holding the file without write sharing gets a short grace period.
     for (int attempt = 0; attempt < 20; ++attempt) {
         HANDLE file =
             CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -45,4 +30,28 @@ void OtaLog(const std::string& line) {
             return;
         Sleep(10);
     }
+}
+
+} // namespace
+
+std::wstring OtaLogPath() {
+    std::wstring folder = LogFolder();
+    return folder.empty() ? folder : JoinPath(folder, L"ota.log");
+}
+
+void OtaLog(const std::string& line) {
+    std::wstring folder = LogFolder();
+    if (folder.empty())
+        return;
+    CreateDirectoryW(folder.c_str(), nullptr);
+    // Other threads and processes append too, so the file is shared for writing. Append
+    // access alone is not atomic everywhere (end-of-file is found, then written), so
+    // writers also take turns; a writer that waits too long writes anyway.
+    HANDLE turn = CreateMutexW(nullptr, FALSE, L"Local\\OVRA-Zirer-OtaLog");
+    DWORD wait = turn ? WaitForSingleObject(turn, 2000) : WAIT_FAILED;
+    AppendOnce(JoinPath(folder, L"ota.log"), line + "\r\n");
+    if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED)
+        ReleaseMutex(turn);
+    if (turn)
+        CloseHandle(turn);
 }

@@ -1,0 +1,273 @@
+#include <doctest/doctest.h>
+
+#include "app/globals.h"
+#include "app/paths.h"
+#include "bridge/text.h"
+#include "ota/ota_check.h"
+#include "ota/ota_log.h"
+#include "ota/sha256.h"
+#include "ota/swap_script.h"
+#include "ota/update.h"
+#include "ota/verify.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+std::wstring TempFolder() {
+    wchar_t temp[MAX_PATH + 1] = {};
+    GetTempPathW(MAX_PATH + 1, temp);
+    return temp;
+}
+
+// A fresh folder under the temporary folder whose name holds `name`.
+std::wstring MakeFolder(const std::wstring& name) {
+    std::wstring dir = JoinPath(TempFolder(), name + L"-" + std::to_wstring(GetTickCount64()));
+    CreateDirectoryW(dir.c_str(), nullptr);
+    return dir;
+}
+
+std::string ReadFile(const std::wstring& path) {
+    std::ifstream in(path.c_str(), std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+bool Exists(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Runs a batch file with the system's command interpreter and waits for it.
+void RunScript(const std::wstring& script) {
+    wchar_t system[MAX_PATH] = {};
+    GetSystemDirectoryW(system, MAX_PATH);
+    std::wstring cmd = JoinPath(system, L"cmd.exe");
+    std::wstring line = L"\"" + cmd + L"\" /c \"" + script + L"\"";
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    REQUIRE(CreateProcessW(cmd.c_str(), &line[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+                           nullptr, nullptr, &si, &pi));
+    REQUIRE(WaitForSingleObject(pi.hProcess, 90000) == WAIT_OBJECT_0);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+}
+
+struct SwapFiles {
+    std::wstring dir, download, app, backup, script;
+};
+
+SwapFiles PrepareSwap(const std::wstring& folderName) {
+    SwapFiles f;
+    f.dir = MakeFolder(folderName);
+    f.download = JoinPath(f.dir, L"new.exe");
+    f.app = JoinPath(f.dir, L"OVRA-Zirer.exe");
+    f.backup = f.app + L".bak";
+    f.script = JoinPath(MakeFolder(L"script"), L"update.cmd");
+    REQUIRE(WriteTextFile(f.download, "new build"));
+    REQUIRE(WriteTextFile(f.app, "old build"));
+    REQUIRE(WriteTextFile(f.script, BuildSwapScript(WideToUtf8(ScriptSafePath(f.download)),
+                                                    WideToUtf8(ScriptSafePath(f.app)),
+                                                    WideToUtf8(ScriptSafePath(f.backup)), false)));
+    return f;
+}
+
+} // namespace
+
+TEST_CASE("swap script text: quoted values, doubled percent, restart line") {
+    std::string s = BuildSwapScript("C:\\T\\new.exe", "C:\\50% & (x)^\\a.exe", "C:\\b.bak", true);
+    CHECK(s.rfind("@echo off\r\nsetlocal\r\nset \"NEW=C:\\T\\new.exe\"\r\n", 0) == 0);
+    CHECK(s.find("set \"APP=C:\\50%% & (x)^\\a.exe\"\r\n") != std::string::npos);
+    CHECK(s.find("chcp") == std::string::npos);
+    CHECK(s.find("start \"\" \"%APP%\"\r\n") != std::string::npos);
+    CHECK(s.find("\r\n\r\n") == std::string::npos);
+    for (size_t i = 0; i < s.size(); ++i)
+        REQUIRE((s[i] != '\n' || (i > 0 && s[i - 1] == '\r')));
+    // The download goes only once the copy succeeded; the script always removes itself.
+    CHECK(s.find("del \"%NEW%\"") > s.find(":copied"));
+    CHECK(s.substr(s.size() - 22) == "del \"%~f0\" >nul 2>&1\r\n");
+    CHECK(BuildSwapScript("a", "b", "c", false).find("start") == std::string::npos);
+    // UTF-8 paths make the interpreter read the rest as UTF-8.
+    CHECK(BuildSwapScript("a", "C:\\\xE4\xB8\xAD\\a.exe", "c", false).find("chcp 65001 >nul\r\n") !=
+          std::string::npos);
+}
+
+TEST_CASE("swap script run by the command interpreter in a hostile folder") {
+    SwapFiles f = PrepareSwap(L"a b&c^d(e)f%g%!h' 中文");
+    RunScript(f.script);
+    CHECK(ReadFile(f.app) == "new build");
+    CHECK(ReadFile(f.backup) == "old build");
+    CHECK_FALSE(Exists(f.download));
+    CHECK_FALSE(Exists(f.script));
+}
+
+TEST_CASE("swap script waits for an application that is still held open") {
+    SwapFiles f = PrepareSwap(L"held");
+    HANDLE held = CreateFileW(f.app.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    REQUIRE(held != INVALID_HANDLE_VALUE);
+    std::thread release([held] {
+        Sleep(5000); // well past the first attempt after about two seconds
+        CloseHandle(held);
+    });
+    RunScript(f.script);
+    release.join();
+    CHECK(ReadFile(f.app) == "new build");
+    CHECK_FALSE(Exists(f.download));
+}
+
+TEST_CASE("paths written into scripts read the same under any code page") {
+    std::wstring dir = MakeFolder(L"更新 测试");
+    std::wstring file = JoinPath(dir, L"OVRA-Zirer.exe");
+    REQUIRE(WriteTextFile(file, "x"));
+    std::wstring safe = ScriptSafePath(file);
+    for (wchar_t c : safe)
+        REQUIRE(c < 0x80);
+    CHECK(ReadFile(safe) == "x");
+    CHECK(safe.substr(safe.size() - 15) == L"\\OVRA-Zirer.exe");
+    // Not there yet: the folder is shortened, the name kept.
+    std::wstring backup = ScriptSafePath(file + L".bak");
+    CHECK(backup == safe + L".bak");
+    CHECK(ScriptSafePath(L"C:\\plain\\a.exe") == L"C:\\plain\\a.exe");
+}
+
+TEST_CASE("text files are written whole or reported") {
+    std::wstring dir = MakeFolder(L"write");
+    std::wstring path = JoinPath(dir, L"f.txt");
+    REQUIRE(WriteTextFile(path, "first, longer"));
+    CHECK(WriteTextFile(path, "second"));
+    CHECK(ReadFile(path) == "second");
+    CHECK_FALSE(WriteTextFile(JoinPath(dir, L"missing\\f.txt"), "x"));
+}
+
+TEST_CASE("verifier command line and digest checks") {
+    std::wstring line = VerifierCommandLine(L"C:\\W\\powershell.exe", L"C:\\it's\\o\u2019k.exe",
+                                            std::wstring(64, L'a'));
+    CHECK(line == L"\"C:\\W\\powershell.exe\" -NoProfile -Command \"if ((Get-FileHash -Algorithm "
+                  L"SHA256 -Path 'C:\\it''s\\o\u2019\u2019k.exe').Hash -ne '" +
+                      std::wstring(64, L'a') + L"') { exit 1 }\"");
+    wchar_t system[MAX_PATH] = {};
+    GetSystemDirectoryW(system, MAX_PATH);
+    CHECK(PowerShellPath() == std::wstring(system) + L"\\WindowsPowerShell\\v1.0\\powershell.exe");
+
+    CHECK(IsSha256Hex(std::wstring(32, L'a') + std::wstring(32, L'F')));
+    CHECK_FALSE(IsSha256Hex(std::wstring(63, L'a')));
+    CHECK_FALSE(IsSha256Hex(std::wstring(65, L'a')));
+    CHECK_FALSE(IsSha256Hex(std::wstring(63, L'a') + L"'"));
+    CHECK(SameDigest(L"abCD", L"ABcd"));
+    CHECK_FALSE(SameDigest(L"abc", L"abd"));
+
+    std::wstring dir = MakeFolder(L"digest");
+    std::wstring abc = JoinPath(dir, L"abc.bin");
+    REQUIRE(WriteTextFile(abc, "abc"));
+    CHECK(Sha256OfFile(abc) == L"ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    std::wstring million = JoinPath(dir, L"a.bin");
+    REQUIRE(WriteTextFile(million, std::string(1000000, 'a'))); // spans many read chunks
+    CHECK(Sha256OfFile(million) ==
+          L"cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+    CHECK(Sha256OfFile(JoinPath(dir, L"none.bin")).empty());
+    // Whatever is installed as PowerShell, a malformed digest never reaches it.
+    CHECK(VerifyDigest(abc, L"ba7816bf' ; exit 0 ; '") == DigestCheck::Mismatched);
+    CHECK(VerifyDigest(abc, L"") == DigestCheck::Mismatched);
+}
+
+TEST_CASE("one update at a time across threads and processes") {
+    HANDLE mine = AcquireUpdateLock();
+    REQUIRE(mine != nullptr);
+    std::atomic<int> hooks{0};
+    UpdateOutcome outcome = UpdateOutcome::Launched;
+    HANDLE other = nullptr;
+    std::thread second([&] {
+        other = AcquireUpdateLock();
+        OtaCheckResult r;
+        r.url = L"http://127.0.0.1:1/never.exe";
+        UpdateReport report;
+        report.downloading = [&] { ++hooks; };
+        outcome = RunUpdate(r, false, report);
+    });
+    second.join();
+    CHECK(other == nullptr);
+    CHECK(outcome == UpdateOutcome::AlreadyRunning);
+    CHECK(hooks == 0);
+    ReleaseUpdateLock(mine);
+
+    std::thread third([&] {
+        other = AcquireUpdateLock();
+        ReleaseUpdateLock(other);
+    });
+    third.join();
+    CHECK(other != nullptr);
+}
+
+TEST_CASE("manifest decides availability; the comparison is logged") {
+    OtaCheckResult r = ReadManifest(
+        R"({"version":"1.0.5","url":"http://h/n.exe","sha256":"ab","notes":"修复","force": true})");
+    CHECK(r.available);
+    CHECK(r.force);
+    CHECK(r.notes == L"修复");
+    CHECK_FALSE(ReadManifest(R"({"version":"1.0.5"})").available);             // no url
+    CHECK_FALSE(ReadManifest(R"({"version":"1.0.4.1","url":"u"})").available); // three compared
+    CHECK_FALSE(ReadManifest(R"({"version":"1.0.3","url":"u","force":true})").available);
+    OtaCheckResult same = ReadManifest(R"({"version":"1.0.4","url":"u","sha256":"s","notes":"n"})");
+    CHECK_FALSE(same.available);
+    CHECK(same.url == L"u");
+    CHECK(ReadManifest(R"({"url":"u","sha256":""})").available == false);
+
+    std::string log = ReadFile(OtaLogPath());
+    CHECK(log.find("CheckOta local=1.0.4 remote=1.0.5 cmp=-1 available=1 url=http://h/n.exe "
+                   "sha256=ab\r\n") != std::string::npos);
+    CHECK(log.find("CheckOta local=1.0.4 remote=1.0.3 cmp=1 available=0 url=u sha256=\r\n") !=
+          std::string::npos);
+}
+
+TEST_CASE("log lines from concurrent writers all arrive whole") {
+    const std::string tag = "writer-test-" + std::to_string(GetTickCount64());
+    // A reader that shares writing does not stop appends; one that does not is waited for.
+    HANDLE reader =
+        CreateFileW(OtaLogPath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    std::vector<std::thread> writers;
+    for (int t = 0; t < 8; ++t) {
+        writers.emplace_back([t, &tag] {
+            for (int i = 0; i < 100; ++i)
+                OtaLog(tag + " " + std::to_string(t) + " " + std::to_string(i) + " " +
+                       std::string(200, 'x'));
+        });
+    }
+    for (std::thread& w : writers)
+        w.join();
+    CloseHandle(reader);
+    HANDLE exclusive = CreateFileW(OtaLogPath().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    std::thread late([&tag] { OtaLog(tag + " late"); });
+    Sleep(50);
+    CloseHandle(exclusive);
+    late.join();
+
+    std::istringstream log(ReadFile(OtaLogPath()));
+    std::string line;
+    int whole = 0;
+    bool late_seen = false;
+    while (std::getline(log, line)) {
+        if (line.find(tag) == std::string::npos)
+            continue;
+        if (line == tag + " late\r") {
+            late_seen = true;
+            continue;
+        }
+        REQUIRE(line.rfind(tag, 0) == 0);
+        REQUIRE(line.size() > 200);
+        REQUIRE(line.back() == '\r');
+        ++whole;
+    }
+    CHECK(whole == 800);
+    CHECK(late_seen);
+}
