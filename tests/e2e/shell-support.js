@@ -1,0 +1,73 @@
+'use strict';
+// Starts the desktop program in its own folder on the Wine drive and looks at its main
+// window from outside. The program is given a stand-in browser runtime whose factory
+// accepts the request and never answers, so the window stays on its start-up screen.
+
+const fs = require('node:fs');
+const path = require('node:path');
+const { waitFor, sleep, BUILD_DIR, EXE } = require('../harness/wine.js');
+
+const FIXTURES = path.join(BUILD_DIR, 'tests', 'unit');
+const PROBE = path.join(FIXTURES, 'winprobe.exe');
+
+// Lays out C:\runtime as a browser runtime whose client library logs its calls.
+function installFakeRuntime(session) {
+  const x64 = path.join(session.cDrive, 'runtime', 'EBWebView', 'x64');
+  fs.mkdirSync(x64, { recursive: true });
+  fs.copyFileSync(path.join(FIXTURES, 'fake_client.dll'),
+    path.join(x64, 'EmbeddedBrowserWebView.dll'));
+  return {
+    env: {
+      WEBVIEW2_BROWSER_EXECUTABLE_FOLDER: 'C:\\runtime',
+      OVRA_FAKE_CLIENT_LOG: 'C:\\runtime\\calls.txt',
+    },
+    calls: () => {
+      const log = path.join(session.cDrive, 'runtime', 'calls.txt');
+      return fs.existsSync(log) ? fs.readFileSync(log, 'utf8') : '';
+    },
+  };
+}
+
+// Copies the program into C:\<folder> unless it is there already; returns both paths.
+function placeExe(session, folder) {
+  const dir = path.join(session.cDrive, folder);
+  fs.mkdirSync(dir, { recursive: true });
+  const exe = path.join(dir, 'OVRA-Zirer.exe');
+  if (!fs.existsSync(exe)) fs.copyFileSync(EXE, exe);
+  return { dir, exe: `C:\\${folder.replace(/\//g, '\\')}\\OVRA-Zirer.exe` };
+}
+
+// The main window as the program's own platform sees it, or null when there is none.
+async function probe(session, ...args) {
+  const r = await session.run(PROBE, args, { timeoutMs: 30000 });
+  if (r.code === 2) return null;
+  if (r.code !== 0) throw new Error(`winprobe ${args.join(' ')} exited ${r.code}`);
+  return args[0] === 'info' ? JSON.parse(r.stdout) : true;
+}
+
+// Starts the desktop host and waits until its main window is up and painted.
+async function startDesktop(session, runtime, exe, args = []) {
+  const app = session.spawn(exe, args, { env: runtime.env });
+  let ended = null;
+  app.exited.then((r) => { ended = r; });
+  await waitFor(async () => ended || (await probe(session, 'info')),
+    { timeoutMs: 30000, intervalMs: 500, what: 'the main window' });
+  if (ended) throw new Error(`program ended early with ${ended.code}: ${ended.stdout}`);
+  await sleep(1000);
+  return app;
+}
+
+// Closes the window as the frame's close button would; resolves with the exit code.
+async function closeDesktop(session, app) {
+  await probe(session, 'close');
+  const timeout = sleep(20000).then(() => ({ code: 'still running' }));
+  return (await Promise.race([app.exited, timeout])).code;
+}
+
+// Visible X windows titled like the program: its main window and any message box.
+function titledWindows(session) {
+  return session.windows('^OVRA-Zirer$').filter((w) => w.name === 'OVRA-Zirer');
+}
+
+module.exports = { installFakeRuntime, placeExe, probe, startDesktop, closeDesktop, titledWindows,
+  FIXTURES };
