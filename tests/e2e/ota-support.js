@@ -1,0 +1,107 @@
+'use strict';
+// Shared set-up for the update tests: the update server stand-in as the Wine session's
+// HTTP proxy, the digest verifier installed as the prefix's PowerShell, and the exe in
+// a folder whose name holds a space, &, %, an apostrophe and Chinese characters.
+
+const { spawn } = require('node:child_process');
+const crypto = require('node:crypto');
+const fs = require('node:fs');
+const path = require('node:path');
+const { startWineSession, waitFor, BUILD_DIR, EXE, REPO } = require('../harness/wine.js');
+
+const SERVER = path.join(REPO, 'standins', 'update-server', 'server.js');
+const VERIFIER = path.join(BUILD_DIR, 'standins', 'powershell.exe');
+const FOLDER = "Apps\\it's a b&c 100% 更新测试";
+
+const digestOf = (file) => crypto.createHash('sha256').update(fs.readFileSync(file)).digest('hex');
+
+async function startUpdateServer(root, args = []) {
+  const proc = spawn(process.execPath, [SERVER, '--port', '0', '--root', root, ...args],
+    { stdio: ['ignore', 'pipe', 'inherit'] });
+  const port = await new Promise((resolve, reject) => {
+    let out = '';
+    proc.stdout.on('data', (d) => {
+      out += d;
+      const m = /listening (\d+)/.exec(out);
+      if (m) resolve(Number(m[1]));
+    });
+    proc.on('exit', () => reject(new Error('update server stand-in exited')));
+  });
+  const base = `http://127.0.0.1:${port}`;
+  async function control(change) {
+    const res = await fetch(`${base}/control`, { method: 'POST', body: JSON.stringify(change) });
+    if (!res.ok) throw new Error(await res.text());
+    return res.json();
+  }
+  return {
+    port, base, control,
+    requests: async () => (await (await fetch(`${base}/control`)).json()).requests,
+    stop: () => new Promise((resolve) => { proc.on('exit', resolve); proc.kill('SIGTERM'); }),
+  };
+}
+
+async function startOtaSession() {
+  const session = await startWineSession();
+  const root = fs.mkdtempSync(path.join(session.dir, 'server-'));
+  // The offered build: the same program with a trailer, so it is a real executable
+  // whose digest differs from the installed one.
+  const offered = path.join(root, 'OVRA-Zirer.exe');
+  fs.writeFileSync(offered, Buffer.concat([fs.readFileSync(EXE), Buffer.from('next build\n')]));
+  const server = await startUpdateServer(root);
+
+  const appDir = path.join(session.cDrive, ...FOLDER.split('\\'));
+  fs.mkdirSync(appDir, { recursive: true });
+  const exe = path.join(appDir, 'OVRA-Zirer.exe');
+  const exeWin = `C:\\${FOLDER}\\OVRA-Zirer.exe`;
+  const psDir = path.join(session.cDrive, 'windows', 'system32', 'WindowsPowerShell', 'v1.0');
+  fs.mkdirSync(psDir, { recursive: true });
+  fs.copyFileSync(VERIFIER, path.join(psDir, 'powershell.exe'));
+
+  const user = fs.readdirSync(path.join(session.cDrive, 'users')).find((u) => u !== 'Public');
+  const temp = path.join(session.cDrive, 'users', user, 'Temp');
+  const logFile = path.join(session.cDrive, 'users', user, 'AppData', 'Local', 'OVRA-Zirer', 'ota.log');
+  const proxyEnv = { http_proxy: `http://127.0.0.1:${server.port}`, no_proxy: '' };
+
+  const ctx = {
+    session, server, root, offered, exe, exeWin, appDir, temp, logFile,
+    verifierLog: path.join(psDir, 'verifier-calls.log'),
+    powershell: path.join(psDir, 'powershell.exe'),
+    installedDigest: digestOf(EXE),
+    offeredDigest: digestOf(offered),
+    script: path.join(temp, 'OVRA-Zirer.update.cmd'),
+    download: path.join(temp, 'OVRA-Zirer.new.exe'),
+    digestOf,
+    // Runs the installed exe with the stand-in as its proxy; lines without CR.
+    async run(args, opts = {}) {
+      const r = await session.run(exeWin, args,
+        { env: { ...proxyEnv, ...(opts.env || {}) }, timeoutMs: opts.timeoutMs || 60000 });
+      return { ...r, lines: r.stdout.split(/\r?\n/).filter((l) => l !== '') };
+    },
+    spawn(args) {
+      return session.spawn(exeWin, args, { env: proxyEnv });
+    },
+    // Log lines written since `mark` (a byte offset from logMark()).
+    logMark: () => (fs.existsSync(logFile) ? fs.statSync(logFile).size : 0),
+    logSince(mark) {
+      if (!fs.existsSync(logFile)) return [];
+      return fs.readFileSync(logFile).subarray(mark).toString('utf8').split('\r\n').slice(0, -1);
+    },
+    // Puts the original build back and waits until no swap script is left running.
+    async reinstall() {
+      await waitFor(() => !fs.existsSync(ctx.script), { timeoutMs: 60000, what: 'swap script to end' });
+      fs.copyFileSync(EXE, exe);
+      fs.rmSync(`${exe}.bak`, { force: true });
+      fs.rmSync(ctx.download, { force: true });
+      await server.control({ manifestFault: 'none', fileFault: 'none', sha256: null,
+        version: '1.0.5', notes: 'bug fixes', force: false, url: null });
+    },
+    async stop() {
+      await server.stop();
+      await session.stop();
+    },
+  };
+  fs.copyFileSync(EXE, exe);
+  return ctx;
+}
+
+module.exports = { startOtaSession, startUpdateServer, digestOf, waitFor };
