@@ -163,9 +163,16 @@
     $('thinkProgress').style.width = Math.max(0, Math.min(100, p)) + '%';
   }
 
+  // Scrolling reads the stream's height and so forces a layout; while an
+  // answer streams in, once per frame is enough.
+  let scrollFrame = 0;
   function scrollStream() {
-    const s = $('stream');
-    s.scrollTop = s.scrollHeight;
+    if (scrollFrame) return;
+    scrollFrame = requestAnimationFrame(() => {
+      scrollFrame = 0;
+      const s = $('stream');
+      s.scrollTop = s.scrollHeight;
+    });
   }
 
   function cursorSpan() {

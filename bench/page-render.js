@@ -1,0 +1,145 @@
+'use strict';
+// Render cost of a streamed 1024-token answer in the cockpit page, and the
+// silence between two spoken sentences when speech takes 300 ms to arrive.
+//   node bench/page-render.js
+const { setup, say, waitIdle } = require('../tests/page/harness');
+
+const TOKENS = 1024;
+const EDGE = 100; // deltas counted as "start" and as "end" of the answer
+
+// Times the page's work on each chunk of the answer stream: from the moment a
+// read hands over its bytes until the page asks for the next chunk, plus the
+// layout that the chunk made necessary (forced here, so it is counted with
+// the chunk instead of with the next frame).
+function timeChunks() {
+  const chunks = (window.__chunks = []);
+  const read = ReadableStreamDefaultReader.prototype.read;
+  let open = null;
+  ReadableStreamDefaultReader.prototype.read = function () {
+    if (open) {
+      void document.getElementById('stream').scrollHeight;
+      open.ms = performance.now() - open.t;
+      chunks.push(open);
+      open = null;
+    }
+    return read.call(this).then((r) => {
+      if (!r.done) {
+        const text = new TextDecoder().decode(r.value);
+        open = { t: performance.now(), deltas: (text.match(/"delta"/g) || []).length };
+      }
+      return r;
+    });
+  };
+}
+
+// The rendering as first designed: rebuild the whole bubble on every delta.
+function fullRerenderBaseline(tokens) {
+  const stream = document.getElementById('stream');
+  const row = document.createElement('div');
+  row.className = 'msg assistant';
+  const bubble = document.createElement('div');
+  bubble.className = 'bubble';
+  row.appendChild(bubble);
+  stream.appendChild(row);
+  const times = [];
+  let text = '';
+  for (const t of tokens) {
+    const t0 = performance.now();
+    text += t;
+    bubble.textContent = '';
+    for (const s of text.split(/(?<=[。！？!?\n])/).map((x) => x.trim()).filter(Boolean)) {
+      const span = document.createElement('span');
+      span.className = 'sentence';
+      span.dataset.text = s;
+      span.textContent = s;
+      bubble.appendChild(span);
+    }
+    const c = document.createElement('span');
+    c.className = 'cursor';
+    bubble.appendChild(c);
+    stream.scrollTop = stream.scrollHeight;
+    times.push(performance.now() - t0);
+  }
+  row.remove();
+  return times;
+}
+
+function stats(values) {
+  const v = [...values].sort((a, b) => a - b);
+  const at = (q) => v[Math.min(v.length - 1, Math.floor(q * v.length))];
+  return `median ${at(0.5).toFixed(3)} ms, p95 ${at(0.95).toFixed(3)} ms`;
+}
+
+// Spreads each chunk's time evenly over the deltas it carried.
+function perDelta(chunks) {
+  const out = [];
+  for (const c of chunks) for (let i = 0; i < c.deltas; i++) out.push(c.ms / c.deltas);
+  return out;
+}
+
+async function renderBench(env) {
+  env.control({ tokens: TOKENS, tokenDelayMs: 6, speechMs: 100 });
+  const page = await env.open({ init: timeChunks, synthesis: true });
+  const cdp = await page.context().newCDPSession(page);
+  await cdp.send('Performance.enable');
+  const metric = async () => {
+    const { metrics } = await cdp.send('Performance.getMetrics');
+    return Object.fromEntries(metrics.map((m) => [m.name, m.value]));
+  };
+  const before = await metric();
+  const t0 = Date.now();
+  await say(page, '请写一段很长的回答');
+  await waitIdle(page);
+  const wall = Date.now() - t0;
+  const after = await metric();
+  const chunks = await page.evaluate(() => window.__chunks);
+  const deltas = perDelta(chunks);
+  const ms = (k) => ((after[k] - before[k]) * 1000).toFixed(0);
+  console.log(`streamed answer: ${deltas.length} deltas in ${chunks.length} chunks, ${wall} ms wall`);
+  console.log(`  per delta, first ${EDGE}: ${stats(deltas.slice(0, EDGE))}`);
+  console.log(`  per delta, last ${EDGE}:  ${stats(deltas.slice(-EDGE))}`);
+  const total = chunks.reduce((s, c) => s + c.ms, 0);
+  console.log(`  stream handling total: ${total.toFixed(1)} ms`);
+  console.log(
+    `  main thread during the answer: task ${ms('TaskDuration')} ms ` +
+      `(script ${ms('ScriptDuration')}, layout ${ms('LayoutDuration')}, style ${ms('RecalcStyleDuration')})`,
+  );
+
+  const baseline = await page.evaluate(fullRerenderBaseline, corpusTokens());
+  console.log('full re-render of the same answer (for comparison):');
+  console.log(`  per delta, first ${EDGE}: ${stats(baseline.slice(0, EDGE))}`);
+  console.log(`  per delta, last ${EDGE}:  ${stats(baseline.slice(-EDGE))}`);
+  console.log(`  total: ${baseline.reduce((s, x) => s + x, 0).toFixed(1)} ms`);
+  await page.context().close();
+}
+
+function corpusTokens() {
+  return require('../standins/ai-service/answers').corpusTokens(TOKENS);
+}
+
+async function speechGapBench(env) {
+  env.control({ answer: '第一句话。第二句话。第三句话。第四句话。第五句话。', speechDelayMs: 300, speechMs: 400, tokenDelayMs: 5 });
+  const page = await env.open();
+  await say(page, '读五句');
+  await waitIdle(page);
+  await page.waitForFunction(() => window.__probe.ends.length === 5, null, { timeout: 20000 });
+  const { plays, ends } = await page.evaluate(() => window.__probe);
+  const gaps = plays.slice(1).map((p, i) => p - ends[i]);
+  console.log(`speech gap between sentences (endpoint answers in 300 ms): ${gaps.map((g) => g.toFixed(0)).join(', ')} ms`);
+  await page.context().close();
+}
+
+async function main() {
+  const env = await setup();
+  try {
+    await renderBench(env);
+    await speechGapBench(env);
+  } finally {
+    await env.close();
+  }
+}
+
+main().catch((err) => {
+  console.error(err);
+  process.exit(1);
+});
