@@ -1,0 +1,190 @@
+// The runtime's entry point and its environment object: one Chromium per environment.
+#include "launch.h"
+#include "runtime.h"
+
+#include <objbase.h>
+#include <shlobj.h>
+
+#include <thread>
+
+const wchar_t* const StandinVersion = OVRA_STANDIN_VERSION;
+
+bool FaultRequested(const wchar_t* name) {
+    return EnvVar(L"OVRA_STANDIN_FAULT") == name;
+}
+
+std::string ToUtf8(const std::wstring& text) {
+    if (text.empty())
+        return std::string();
+    int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                nullptr, nullptr);
+    std::string out(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n,
+                        nullptr, nullptr);
+    return out;
+}
+
+std::wstring FromUtf8(const std::string& text) {
+    if (text.empty())
+        return std::wstring();
+    int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring out(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n);
+    return out;
+}
+
+LPWSTR TaskString(const std::wstring& text) {
+    size_t bytes = (text.size() + 1) * sizeof(wchar_t);
+    auto* copy = static_cast<LPWSTR>(CoTaskMemAlloc(bytes));
+    if (copy)
+        memcpy(copy, text.c_str(), bytes);
+    return copy;
+}
+
+void Browser::Shutdown() {
+    if (cdp && cdp->open) {
+        cdp->Send("Browser.close", "{}", "");
+        // Give Chromium the time to write its profile (local storage) before the guard
+        // signals whatever is left.
+        WaitForSingleObject(disconnected, 3000);
+        cdp->Close();
+    }
+    if (lifeline != INVALID_SOCKET) {
+        closesocket(lifeline);
+        lifeline = INVALID_SOCKET;
+    }
+}
+
+namespace {
+
+class Environment final
+    : public ComObject<ICoreWebView2Environment, IID_ICoreWebView2Environment> {
+  public:
+    explicit Environment(std::shared_ptr<Browser> browser) : browser_(std::move(browser)) {}
+
+    HRESULT STDMETHODCALLTYPE CreateCoreWebView2Controller(
+        HWND parent, ICoreWebView2CreateCoreWebView2ControllerCompletedHandler* handler) override {
+        if (!handler)
+            return E_POINTER;
+        handler->AddRef();
+        auto finish = [handler](HRESULT hr, ICoreWebView2Controller* controller) {
+            handler->Invoke(hr, controller);
+            handler->Release();
+        };
+        if (FaultRequested(L"controller")) {
+            PostToUi(browser_->ui, [finish] { finish(E_FAIL, nullptr); });
+            return S_OK;
+        }
+        OpenPage(browser_, parent, [finish](std::shared_ptr<Page> page) {
+            if (!page)
+                return finish(E_FAIL, nullptr);
+            ICoreWebView2Controller* controller = NewController(page);
+            finish(S_OK, controller);
+            controller->Release();
+        });
+        return S_OK;
+    }
+    STANDIN_NOTIMPL(CreateWebResourceResponse, IStream*, int, LPCWSTR, LPCWSTR, IUnknown**)
+    HRESULT STDMETHODCALLTYPE get_BrowserVersionString(LPWSTR* version) override {
+        if (!version)
+            return E_POINTER;
+        *version = TaskString(StandinVersion);
+        return *version ? S_OK : E_OUTOFMEMORY;
+    }
+    STANDIN_NO_EVENT(NewBrowserVersionAvailable)
+
+  private:
+    ~Environment() override {
+        if (browser_->openPages == 0)
+            browser_->Shutdown();
+    }
+    std::shared_ptr<Browser> browser_;
+};
+
+// What the launch thread hands back to the UI thread.
+struct Started {
+    LaunchResult launch;
+    std::shared_ptr<CdpConnection> cdp;
+    HANDLE disconnected = nullptr;
+};
+
+Started Start(const std::wstring& userDataFolder, const std::wstring& arguments) {
+    Started started;
+    started.launch = LaunchChromium(userDataFolder, arguments);
+    if (FAILED(started.launch.hr))
+        return started;
+    started.cdp = std::make_shared<CdpConnection>();
+    if (!WsConnect(started.cdp->ws, started.launch.port, started.launch.browserPath)) {
+        closesocket(started.launch.lifeline);
+        started.launch.hr = HRESULT_FROM_WIN32(ERROR_CONNECTION_REFUSED);
+    }
+    return started;
+}
+
+void Finish(HWND ui, Started started,
+            ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* handler) {
+    if (FAILED(started.launch.hr)) {
+        handler->Invoke(started.launch.hr, nullptr);
+        handler->Release();
+        return;
+    }
+    auto browser = std::make_shared<Browser>();
+    browser->ui = ui;
+    browser->port = started.launch.port;
+    browser->lifeline = started.launch.lifeline;
+    browser->cdp = started.cdp;
+    browser->cdp->ui = ui;
+    browser->disconnected = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    browser->cdp->StartReading(browser->disconnected);
+    Environment* environment = new Environment(browser);
+    handler->Invoke(S_OK, environment);
+    environment->Release();
+    handler->Release();
+}
+
+std::wstring DefaultUserDataFolder() {
+    wchar_t exe[MAX_PATH * 4];
+    DWORD n = GetModuleFileNameW(nullptr, exe, static_cast<DWORD>(std::size(exe)));
+    return std::wstring(exe, n) + L".WebView2";
+}
+
+} // namespace
+
+extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE CreateWebViewEnvironmentWithOptionsInternal(
+    BOOL, int, PCWSTR userDataFolder, ICoreWebView2EnvironmentOptions* options,
+    ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* handler) {
+    if (!handler)
+        return E_POINTER;
+    if (FaultRequested(L"create-env"))
+        return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+    static WSADATA winsock;
+    static int winsockStarted = WSAStartup(MAKEWORD(2, 2), &winsock);
+    if (winsockStarted != 0)
+        return HRESULT_FROM_WIN32(winsockStarted);
+
+    std::wstring folder = userDataFolder && *userDataFolder ? userDataFolder
+                                                            : DefaultUserDataFolder();
+    int made = SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
+    if (made != ERROR_SUCCESS && made != ERROR_ALREADY_EXISTS && made != ERROR_FILE_EXISTS)
+        return HRESULT_FROM_WIN32(made);
+    std::wstring arguments;
+    LPWSTR given = nullptr;
+    if (options && SUCCEEDED(options->get_AdditionalBrowserArguments(&given)) && given) {
+        arguments = given;
+        CoTaskMemFree(given);
+    }
+    HWND ui = CreateUiWindow();
+    if (!ui)
+        return HRESULT_FROM_WIN32(GetLastError());
+
+    // Creation finishes later, on this thread's message loop, as the real runtime's does.
+    handler->AddRef();
+    bool fail = FaultRequested(L"env");
+    std::thread([ui, folder, arguments, handler, fail] {
+        Started started;
+        if (!fail)
+            started = Start(folder, arguments);
+        PostToUi(ui, [ui, started, handler] { Finish(ui, started, handler); });
+    }).detach();
+    return S_OK;
+}

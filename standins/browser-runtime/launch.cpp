@@ -1,0 +1,240 @@
+#include "launch.h"
+
+#include <ws2tcpip.h>
+
+#include <cstdlib>
+#include <iterator>
+
+namespace {
+
+using UnixNameFn = char*(CDECL*)(LPCWSTR);
+
+std::string Narrow(const std::wstring& text) {
+    if (text.empty())
+        return std::string();
+    int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                nullptr, nullptr);
+    std::string out(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n,
+                        nullptr, nullptr);
+    return out;
+}
+
+std::wstring Wide(const std::string& text) {
+    if (text.empty())
+        return std::wstring();
+    int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring out(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n);
+    return out;
+}
+
+// Quotes one argument by the rules Wine uses to rebuild a Linux argv.
+std::wstring Quote(const std::wstring& arg) {
+    if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos)
+        return arg;
+    std::wstring out = L"\"";
+    size_t slashes = 0;
+    for (wchar_t c : arg) {
+        if (c == L'\\') {
+            ++slashes;
+            continue;
+        }
+        out.append(c == L'"' ? slashes * 2 + 1 : slashes, L'\\');
+        slashes = 0;
+        out += c;
+    }
+    out.append(slashes * 2, L'\\');
+    return out + L"\"";
+}
+
+std::wstring ModuleFolder() {
+    HMODULE self = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                           GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCWSTR>(&ModuleFolder), &self);
+    wchar_t path[MAX_PATH * 4];
+    DWORD n = GetModuleFileNameW(self, path, static_cast<DWORD>(std::size(path)));
+    std::wstring folder(path, n);
+    return folder.substr(0, folder.find_last_of(L"\\/"));
+}
+
+SOCKET ListenLoopback(int& port) {
+    SOCKET s = WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
+                          WSA_FLAG_NO_HANDLE_INHERIT);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int length = sizeof address;
+    if (s == INVALID_SOCKET || bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) ||
+        listen(s, 1) || getsockname(s, reinterpret_cast<sockaddr*>(&address), &length)) {
+        if (s != INVALID_SOCKET)
+            closesocket(s);
+        return INVALID_SOCKET;
+    }
+    port = ntohs(address.sin_port);
+    return s;
+}
+
+SOCKET AcceptWithin(SOCKET listener, int ms) {
+    fd_set ready;
+    FD_ZERO(&ready);
+    FD_SET(listener, &ready);
+    timeval wait{ms / 1000, (ms % 1000) * 1000};
+    if (select(0, &ready, nullptr, nullptr, &wait) != 1)
+        return INVALID_SOCKET;
+    return accept(listener, nullptr, nullptr);
+}
+
+// Chromium writes "<port>\n<browser path>" once its DevTools endpoint is listening.
+bool ReadActivePort(const std::wstring& file, int& port, std::string& path) {
+    HANDLE f = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE |
+                               FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (f == INVALID_HANDLE_VALUE)
+        return false;
+    char buffer[512];
+    DWORD got = 0;
+    ReadFile(f, buffer, sizeof buffer - 1, &got, nullptr);
+    CloseHandle(f);
+    std::string text(buffer, got);
+    size_t newline = text.find('\n');
+    if (newline == std::string::npos)
+        return false;
+    port = std::atoi(text.c_str());
+    path = text.substr(newline + 1);
+    while (!path.empty() && (path.back() == '\n' || path.back() == '\r'))
+        path.pop_back();
+    return port > 0 && !path.empty();
+}
+
+} // namespace
+
+std::wstring EnvVar(const wchar_t* name) {
+    wchar_t buffer[4096];
+    DWORD n = GetEnvironmentVariableW(name, buffer, static_cast<DWORD>(std::size(buffer)));
+    return n && n < std::size(buffer) ? std::wstring(buffer, n) : std::wstring();
+}
+
+std::string UnixPath(const std::wstring& windowsPath) {
+    // Wine's own answer covers every drive mapping, including ones made after start.
+    auto unixName = reinterpret_cast<UnixNameFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    if (unixName) {
+        if (char* name = unixName(windowsPath.c_str())) {
+            std::string result(name);
+            HeapFree(GetProcessHeap(), 0, name);
+            return result;
+        }
+    }
+    // Otherwise go through the prefix's drive links: dosdevices/c: -> ../drive_c.
+    if (windowsPath.size() < 3 || windowsPath[1] != L':')
+        return std::string();
+    std::string rest = Narrow(windowsPath.substr(2));
+    for (char& c : rest)
+        if (c == '\\')
+            c = '/';
+    wchar_t drive = static_cast<wchar_t>(towlower(windowsPath[0]));
+    if (drive == L'z')
+        return rest;
+    std::wstring prefix = EnvVar(L"WINEPREFIX");
+    if (prefix.empty())
+        prefix = EnvVar(L"HOME") + L"/.wine";
+    return Narrow(prefix) + "/dosdevices/" + static_cast<char>(drive) + ":" + rest;
+}
+
+std::vector<std::wstring> SplitArguments(const std::wstring& text) {
+    std::vector<std::wstring> args;
+    std::wstring current;
+    bool quoted = false, any = false;
+    for (wchar_t c : text) {
+        if (c == L'"') {
+            quoted = !quoted;
+            any = true;
+        } else if ((c == L' ' || c == L'\t') && !quoted) {
+            if (any)
+                args.push_back(current);
+            current.clear();
+            any = false;
+        } else {
+            current += c;
+            any = true;
+        }
+    }
+    if (any)
+        args.push_back(current);
+    return args;
+}
+
+LaunchResult LaunchChromium(const std::wstring& userDataFolder, const std::wstring& extraArgs) {
+    LaunchResult result;
+    std::wstring profile = userDataFolder + L"\\EBWebView";
+    CreateDirectoryW(profile.c_str(), nullptr);
+    std::wstring portFile = profile + L"\\DevToolsActivePort";
+    DeleteFileW(portFile.c_str()); // a stale one would point at a browser long gone
+
+    std::string profileUnix = UnixPath(profile);
+    std::string guardUnix = UnixPath(ModuleFolder() + L"\\chromium-guard.sh");
+    if (profileUnix.empty() || guardUnix.empty())
+        return result;
+
+    int lifelinePort = 0;
+    SOCKET listener = ListenLoopback(lifelinePort);
+    if (listener == INVALID_SOCKET)
+        return result;
+
+    std::wstring chromium = EnvVar(L"OVRA_STANDIN_CHROMIUM");
+    if (chromium.empty())
+        chromium = L"/usr/bin/chromium";
+    std::wstring cdpPort = EnvVar(L"OVRA_STANDIN_CDP_PORT");
+    std::vector<std::wstring> args = {
+        L"Z:\\bin\\bash", Wide(guardUnix), std::to_wstring(lifelinePort),
+        Wide(profileUnix) + L"/../standin-chromium.log", chromium,
+        L"--no-sandbox", L"--disable-gpu", L"--no-first-run", L"--no-default-browser-check",
+        L"--disable-background-networking", L"--disable-component-update", L"--disable-sync",
+        L"--disable-features=Translate,MediaRouter,OptimizationHints",
+        L"--password-store=basic",
+        // No camera, no microphone and nobody to click "allow" here: the browser gets fake
+        // devices and grants access itself.
+        L"--use-fake-ui-for-media-stream", L"--use-fake-device-for-media-stream",
+        L"--remote-debugging-port=" + (cdpPort.empty() ? std::wstring(L"0") : cdpPort),
+        L"--remote-allow-origins=*", L"--user-data-dir=" + Wide(profileUnix)};
+    if (EnvVar(L"OVRA_STANDIN_VISIBLE") != L"1")
+        args.push_back(L"--headless=new");
+    for (const std::wstring& extra : SplitArguments(extraArgs))
+        args.push_back(extra);
+    for (const std::wstring& extra : SplitArguments(EnvVar(L"OVRA_STANDIN_CHROMIUM_ARGS")))
+        args.push_back(extra);
+    args.push_back(L"about:blank");
+
+    std::wstring commandLine;
+    for (const std::wstring& arg : args)
+        commandLine += (commandLine.empty() ? L"" : L" ") + Quote(arg);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+                        nullptr, nullptr, &startup, &process)) {
+        closesocket(listener);
+        result.hr = HRESULT_FROM_WIN32(GetLastError());
+        return result;
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+
+    result.lifeline = AcceptWithin(listener, 10000);
+    closesocket(listener);
+    if (result.lifeline == INVALID_SOCKET)
+        return result;
+
+    for (int waited = 0; waited < 30000; waited += 50) {
+        if (ReadActivePort(portFile, result.port, result.browserPath)) {
+            result.hr = S_OK;
+            return result;
+        }
+        Sleep(50);
+    }
+    closesocket(result.lifeline); // the guard takes Chromium down with it
+    result.lifeline = INVALID_SOCKET;
+    result.hr = HRESULT_FROM_WIN32(ERROR_TIMEOUT);
+    return result;
+}

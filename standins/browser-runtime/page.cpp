@@ -1,0 +1,399 @@
+#include "launch.h"
+#include "runtime.h"
+
+#include <objbase.h>
+
+#include <vector>
+
+namespace {
+
+const char BindingName[] = "__ovraStandinPost";
+
+// Gives every document the page side of the web-message channel. Strings and other
+// values are told apart by a one-letter prefix so the host side can answer
+// TryGetWebMessageAsString correctly.
+const char ChannelScript[] = R"JS((function () {
+  var post = window.__ovraStandinPost;
+  if (typeof post !== 'function') return;
+  try { delete window.__ovraStandinPost; } catch (e) {}
+  var listeners = [];
+  var webview = {
+    postMessage: function (message) {
+      var json = JSON.stringify(message);
+      if (json === undefined) throw new TypeError('message cannot be serialised');
+      post((typeof message === 'string' ? 'S' : 'J') + json);
+    },
+    addEventListener: function (type, fn) { if (type === 'message') listeners.push(fn); },
+    removeEventListener: function (type, fn) {
+      var i = listeners.indexOf(fn);
+      if (i >= 0) listeners.splice(i, 1);
+    }
+  };
+  if (!window.chrome) window.chrome = {};
+  window.chrome.webview = webview;
+})();)JS";
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+std::string PercentDecode(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        int hi, lo;
+        if (text[i] == '%' && i + 2 < text.size() && (hi = HexDigit(text[i + 1])) >= 0 &&
+            (lo = HexDigit(text[i + 2])) >= 0) {
+            out += static_cast<char>(hi * 16 + lo);
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+std::string PercentEncodePath(const std::string& path) {
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : path) {
+        if (isalnum(c) || c == '/' || c == '-' || c == '.' || c == '_' || c == '~') {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        }
+    }
+    return out;
+}
+
+template <typename Handler, typename Args>
+void Raise(const std::map<__int64, Handler*>& handlers, ICoreWebView2* sender, Args* args) {
+    // A handler may add or remove handlers, or close the view, while it runs.
+    std::vector<Handler*> copy;
+    for (const auto& entry : handlers) {
+        entry.second->AddRef();
+        copy.push_back(entry.second);
+    }
+    for (Handler* handler : copy) {
+        handler->Invoke(sender, args);
+        handler->Release();
+    }
+}
+
+class NavArgs final
+    : public ComObject<ICoreWebView2NavigationCompletedEventArgs,
+                       IID_ICoreWebView2NavigationCompletedEventArgs> {
+  public:
+    NavArgs(bool success, UINT64 id) : success_(success), id_(id) {}
+    HRESULT STDMETHODCALLTYPE get_IsSuccess(BOOL* value) override {
+        if (!value)
+            return E_POINTER;
+        *value = success_ ? TRUE : FALSE;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_WebErrorStatus(COREWEBVIEW2_WEB_ERROR_STATUS* value) override {
+        if (!value)
+            return E_POINTER;
+        // 0 is "unknown", which is what a failure without more detail reports.
+        *value = static_cast<COREWEBVIEW2_WEB_ERROR_STATUS>(0);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_NavigationId(UINT64* value) override {
+        if (!value)
+            return E_POINTER;
+        *value = id_;
+        return S_OK;
+    }
+
+  private:
+    bool success_;
+    UINT64 id_;
+};
+
+class MessageArgs final : public ComObject<ICoreWebView2WebMessageReceivedEventArgs,
+                                           IID_ICoreWebView2WebMessageReceivedEventArgs> {
+  public:
+    MessageArgs(std::wstring source, std::wstring json, bool isString, std::wstring text)
+        : source_(std::move(source)), json_(std::move(json)), isString_(isString),
+          text_(std::move(text)) {}
+    HRESULT STDMETHODCALLTYPE get_Source(LPWSTR* value) override { return Give(source_, value); }
+    HRESULT STDMETHODCALLTYPE get_WebMessageAsJson(LPWSTR* value) override {
+        return Give(json_, value);
+    }
+    HRESULT STDMETHODCALLTYPE TryGetWebMessageAsString(LPWSTR* value) override {
+        if (!value)
+            return E_POINTER;
+        if (!isString_) {
+            *value = nullptr;
+            return E_INVALIDARG;
+        }
+        return Give(text_, value);
+    }
+
+  private:
+    static HRESULT Give(const std::wstring& text, LPWSTR* out) {
+        if (!out)
+            return E_POINTER;
+        *out = TaskString(text);
+        return *out ? S_OK : E_OUTOFMEMORY;
+    }
+    std::wstring source_, json_;
+    bool isString_;
+    std::wstring text_;
+};
+
+} // namespace
+
+std::string MapUrl(const std::wstring& uri) {
+    std::string url = ToUtf8(uri);
+    if (url.size() < 10 || _strnicmp(url.c_str(), "file:///", 8) != 0 || url[9] != ':' ||
+        !isalpha(static_cast<unsigned char>(url[8])))
+        return url;
+    // Drop a query or fragment: they are not part of the file's name.
+    std::string path = url.substr(8, url.find_first_of("?#", 8) - 8);
+    std::wstring windowsPath = FromUtf8(PercentDecode(path));
+    for (wchar_t& c : windowsPath)
+        if (c == L'/')
+            c = L'\\';
+    std::string unixPath = UnixPath(windowsPath);
+    if (unixPath.empty())
+        return url;
+    size_t tail = url.find_first_of("?#", 8);
+    return "file://" + PercentEncodePath(unixPath) +
+           (tail == std::string::npos ? std::string() : url.substr(tail));
+}
+
+void Page::Send(const std::string& method, const std::string& params,
+                CdpConnection::Reply reply) {
+    browser->cdp->Send(method, params, sessionId, std::move(reply));
+}
+
+void Page::OnEvent(const std::string& method, const JsonValue& params) {
+    if (closed)
+        return;
+    if (method == "Page.frameNavigated") {
+        const JsonValue* frame = params.Find("frame");
+        if (!frame || frame->Has("parentId"))
+            return;
+        currentUrl = frame->Str("url");
+        committed = true;
+        commitSucceeded =
+            !frame->Has("unreachableUrl") && currentUrl.rfind("chrome-error:", 0) != 0;
+    } else if (method == "Page.loadEventFired") {
+        if (committed) {
+            committed = false;
+            FinishNavigation(commitSucceeded);
+        }
+    } else if (method == "Runtime.bindingCalled") {
+        if (params.Str("name") == BindingName)
+            DeliverMessage(params.Str("payload"));
+    }
+}
+
+void Page::Navigate(const std::wstring& uri) {
+    requestedUri = uri;
+    requestedUrl = MapUrl(uri);
+    std::weak_ptr<Page> weak = shared_from_this();
+    Send("Page.navigate", "{\"url\":" + JsonQuote(requestedUrl) + "}",
+         [weak](const JsonValue* result, const std::string& error) {
+             auto self = weak.lock();
+             if (!self)
+                 return;
+             // Refused outright, or abandoned before anything (even an error page) was
+             // shown: no load will follow, so report the failure now.
+             if (!result || result->Str("errorText") == "net::ERR_ABORTED") {
+                 (void)error;
+                 self->FinishNavigation(false);
+             }
+         });
+}
+
+void Page::FinishNavigation(bool success) {
+    if (closed || FaultRequested(L"nav-hang"))
+        return;
+    NavArgs* args = new NavArgs(success, ++navigations);
+    Raise(navHandlers, view, static_cast<ICoreWebView2NavigationCompletedEventArgs*>(args));
+    args->Release();
+}
+
+void Page::DeliverMessage(const std::string& payload) {
+    if (!webMessageEnabled || payload.empty())
+        return;
+    bool isString = payload[0] == 'S';
+    std::string json = payload.substr(1);
+    std::wstring text;
+    if (isString) {
+        JsonValue value;
+        if (ParseJson(json, value))
+            text = FromUtf8(value.text);
+    }
+    MessageArgs* args = new MessageArgs(Source(), FromUtf8(json), isString, text);
+    Raise(messageHandlers, view, static_cast<ICoreWebView2WebMessageReceivedEventArgs*>(args));
+    args->Release();
+}
+
+void Page::ApplyGuards() {
+    // Chromium has no switches for these per page, so the page is kept from reaching
+    // the browser's context menu and zoom instead.
+    std::string script = "(function(){";
+    if (!contextMenus)
+        script += "window.addEventListener('contextmenu',function(e){e.preventDefault();});";
+    if (!zoomControl)
+        script += "window.addEventListener('wheel',function(e){if(e.ctrlKey)e.preventDefault();},"
+                  "{passive:false,capture:true});"
+                  "window.addEventListener('keydown',function(e){if((e.ctrlKey||e.metaKey)&&"
+                  "['+','-','=','_','0'].indexOf(e.key)>=0)e.preventDefault();},true);";
+    script += "})();";
+    if (!guardScriptId.empty())
+        Send("Page.removeScriptToEvaluateOnNewDocument",
+             "{\"identifier\":" + JsonQuote(guardScriptId) + "}");
+    guardScriptId.clear();
+    std::weak_ptr<Page> weak = shared_from_this();
+    Send("Page.addScriptToEvaluateOnNewDocument", "{\"source\":" + JsonQuote(script) + "}",
+         [weak](const JsonValue* result, const std::string&) {
+             if (auto self = weak.lock())
+                 if (result)
+                     self->guardScriptId = result->Str("identifier");
+         });
+}
+
+void Page::SetBounds(const RECT& rect) {
+    bounds = rect;
+    long width = rect.right - rect.left, height = rect.bottom - rect.top;
+    if (width < 1 || height < 1 || closed)
+        return;
+    Send("Emulation.setDeviceMetricsOverride",
+         "{\"width\":" + std::to_string(width) + ",\"height\":" + std::to_string(height) +
+             ",\"deviceScaleFactor\":0,\"mobile\":false}");
+    if (EnvVar(L"OVRA_STANDIN_VISIBLE") != L"1")
+        return;
+    // A visible browser window is laid over the host window's client area.
+    POINT origin{rect.left, rect.top};
+    if (parent)
+        ClientToScreen(parent, &origin);
+    std::string box = "{\"left\":" + std::to_string(origin.x) + ",\"top\":" +
+                      std::to_string(origin.y) + ",\"width\":" + std::to_string(width) +
+                      ",\"height\":" + std::to_string(height) + "}";
+    std::shared_ptr<Browser> owner = browser;
+    owner->cdp->Send("Browser.getWindowForTarget", "{\"targetId\":" + JsonQuote(targetId) + "}",
+                     "", [owner, box](const JsonValue* result, const std::string&) {
+                         if (result)
+                             owner->cdp->Send("Browser.setWindowBounds",
+                                              "{\"windowId\":" +
+                                                  std::to_string(static_cast<long long>(
+                                                      result->Num("windowId"))) +
+                                                  ",\"bounds\":" + box + "}",
+                                              "");
+                     });
+}
+
+void Page::OpenDevTools() {
+    if (!devTools || closed)
+        return;
+    std::string host = "127.0.0.1:" + std::to_string(browser->port);
+    std::string url = "http://" + host + "/devtools/inspector.html?ws=" + host +
+                      "/devtools/page/" + targetId;
+    browser->cdp->Send("Target.createTarget",
+                       "{\"url\":" + JsonQuote(url) + ",\"newWindow\":true}", "");
+}
+
+std::wstring Page::Source() const {
+    if (!requestedUrl.empty() && currentUrl == requestedUrl)
+        return requestedUri;
+    return FromUtf8(currentUrl.empty() ? "about:blank" : currentUrl);
+}
+
+void Page::Close() {
+    if (closed)
+        return;
+    closed = true;
+    browser->cdp->listeners.erase(sessionId);
+    auto release = [](auto& handlers) {
+        auto taken = std::move(handlers);
+        handlers.clear();
+        for (auto& entry : taken)
+            entry.second->Release();
+    };
+    release(navHandlers);
+    release(messageHandlers);
+    if (--browser->openPages == 0)
+        browser->Shutdown();
+    else
+        browser->cdp->Send("Target.closeTarget", "{\"targetId\":" + JsonQuote(targetId) + "}", "");
+}
+
+namespace {
+
+void Prepare(const std::shared_ptr<Page>& page, std::function<void(std::shared_ptr<Page>)> done) {
+    std::weak_ptr<Page> weak = page;
+    page->browser->cdp->listeners[page->sessionId] = [weak](const std::string& method,
+                                                            const JsonValue& params) {
+        if (auto self = weak.lock())
+            self->OnEvent(method, params);
+    };
+    page->Send("Page.enable", "{}");
+    page->Send("Runtime.enable", "{}");
+    page->Send("Runtime.addBinding", std::string("{\"name\":\"") + BindingName + "\"}");
+    // Commands are handled in order, so the last reply means the page is ready.
+    page->Send("Page.addScriptToEvaluateOnNewDocument",
+               "{\"source\":" + JsonQuote(ChannelScript) + "}",
+               [page, done](const JsonValue* result, const std::string&) {
+                   if (!result) {
+                       page->browser->cdp->listeners.erase(page->sessionId);
+                       done(nullptr);
+                       return;
+                   }
+                   page->browser->openPages++;
+                   done(page);
+               });
+}
+
+void Attach(const std::shared_ptr<Page>& page, std::function<void(std::shared_ptr<Page>)> done) {
+    page->browser->usedTargets.insert(page->targetId);
+    page->browser->cdp->Send(
+        "Target.attachToTarget",
+        "{\"targetId\":" + JsonQuote(page->targetId) + ",\"flatten\":true}", "",
+        [page, done](const JsonValue* result, const std::string&) {
+            if (!result || result->Str("sessionId").empty())
+                return done(nullptr);
+            page->sessionId = result->Str("sessionId");
+            Prepare(page, done);
+        });
+}
+
+} // namespace
+
+void OpenPage(const std::shared_ptr<Browser>& browser, HWND parent,
+              std::function<void(std::shared_ptr<Page>)> done) {
+    auto page = std::make_shared<Page>();
+    page->browser = browser;
+    page->parent = parent;
+    // The browser starts with one blank tab: the first controller takes it.
+    browser->cdp->Send(
+        "Target.getTargets", "{}", "", [page, done](const JsonValue* result, const std::string&) {
+            if (!result)
+                return done(nullptr);
+            if (const JsonValue* infos = result->Find("targetInfos"))
+                for (const JsonValue& info : infos->items)
+                    if (info.Str("type") == "page" &&
+                        !page->browser->usedTargets.count(info.Str("targetId"))) {
+                        page->targetId = info.Str("targetId");
+                        return Attach(page, done);
+                    }
+            page->browser->cdp->Send(
+                "Target.createTarget", "{\"url\":\"about:blank\"}", "",
+                [page, done](const JsonValue* created, const std::string&) {
+                    if (!created)
+                        return done(nullptr);
+                    page->targetId = created->Str("targetId");
+                    Attach(page, done);
+                });
+        });
+}

@@ -1,0 +1,119 @@
+// Shared state of the stand-in runtime: one Chromium per environment, one page target
+// per controller. Everything here lives on the thread that created the environment.
+#pragma once
+
+#include "browser/webview2.h"
+#include "cdp.h"
+
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+
+// Test switches, from OVRA_STANDIN_FAULT: "create-env" (the export fails at once),
+// "env" (environment creation completes with a failure), "controller", "nav-hang"
+// (navigations never report completion).
+bool FaultRequested(const wchar_t* name);
+
+std::string ToUtf8(const std::wstring& text);
+std::wstring FromUtf8(const std::string& text);
+LPWSTR TaskString(const std::wstring& text); // CoTaskMemAlloc'd copy, or null
+
+// IUnknown for a COM object with one interface besides IUnknown.
+template <typename Interface, const IID& Iid> class ComObject : public Interface {
+  public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+        if (!out)
+            return E_POINTER;
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, Iid)) {
+            *out = static_cast<Interface*>(this);
+            this->AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++refs_); }
+    ULONG STDMETHODCALLTYPE Release() override {
+        int left = --refs_;
+        if (left == 0)
+            delete this;
+        return static_cast<ULONG>(left);
+    }
+
+  protected:
+    virtual ~ComObject() = default;
+
+  private:
+    int refs_ = 1;
+};
+
+#define STANDIN_NOTIMPL(name, ...)                                                                 \
+    HRESULT STDMETHODCALLTYPE name(__VA_ARGS__) override { return E_NOTIMPL; }
+#define STANDIN_NO_EVENT(name)                                                                     \
+    STANDIN_NOTIMPL(add_##name, IUnknown*, EventRegistrationToken*)                                \
+    STANDIN_NOTIMPL(remove_##name, EventRegistrationToken)
+
+struct Browser {
+    HWND ui = nullptr;
+    std::shared_ptr<CdpConnection> cdp;
+    SOCKET lifeline = INVALID_SOCKET;
+    HANDLE disconnected = nullptr; // set by the reader thread when the connection ends
+    int port = 0;
+    std::set<std::string> usedTargets;
+    int openPages = 0;
+
+    // Closes Chromium gracefully (so its profile is written out), then lets the guard
+    // end whatever is left.
+    void Shutdown();
+};
+
+struct Page : std::enable_shared_from_this<Page> {
+    std::shared_ptr<Browser> browser;
+    std::string targetId, sessionId;
+    ICoreWebView2* view = nullptr; // not owned: the controller owns the view object
+    HWND parent = nullptr;
+    RECT bounds{};
+    bool closed = false;
+
+    bool scriptEnabled = true, webMessageEnabled = true, contextMenus = true,
+         zoomControl = true, devTools = true, statusBar = true, scriptDialogs = true,
+         hostObjects = true, errorPage = true;
+    std::string guardScriptId;
+
+    std::wstring requestedUri; // as the host gave it
+    std::string requestedUrl;  // as Chromium got it
+    std::string currentUrl;
+    bool committed = false, commitSucceeded = false;
+    UINT64 navigations = 0;
+
+    __int64 nextToken = 1;
+    std::map<__int64, ICoreWebView2NavigationCompletedEventHandler*> navHandlers;
+    std::map<__int64, ICoreWebView2WebMessageReceivedEventHandler*> messageHandlers;
+
+    void Send(const std::string& method, const std::string& params,
+              CdpConnection::Reply reply = CdpConnection::Reply());
+    void OnEvent(const std::string& method, const JsonValue& params);
+    void Navigate(const std::wstring& uri);
+    void FinishNavigation(bool success);
+    void DeliverMessage(const std::string& payload);
+    void ApplyGuards();
+    void SetBounds(const RECT& rect);
+    void OpenDevTools();
+    std::wstring Source() const;
+    void Close();
+};
+
+// Maps a host URL to what Chromium should load: "file:///C:/..." becomes the file's
+// Linux path; other URLs pass unchanged.
+std::string MapUrl(const std::wstring& uri);
+
+// Attaches a new page target of `browser` and prepares it; `done` gets the ready page,
+// or null.
+void OpenPage(const std::shared_ptr<Browser>& browser, HWND parent,
+              std::function<void(std::shared_ptr<Page>)> done);
+
+// The COM face of a prepared page.
+ICoreWebView2Controller* NewController(const std::shared_ptr<Page>& page);
+
+extern const wchar_t* const StandinVersion;
