@@ -17,6 +17,8 @@ const DEFAULTS = Object.freeze({
   tokens: 0, // > 0: answer of exactly this many corpus tokens
   firstTokenDelayMs: 0,
   tokenDelayMs: 8,
+  holdChat: false, // answers wait while set
+
   // '', 'status-body', 'status-empty', 'error-member', 'error-member-stream',
   // 'malformed', 'no-final-lf', 'split-bytes', 'json', 'json-bare', 'not-json'
   chatFault: '',
@@ -112,6 +114,7 @@ function createStandin() {
     const fault = config.chatFault;
     const tokens = answerTokens(body);
     const content = tokens.join('');
+    while (config.holdChat) await sleep(10);
     if (config.firstTokenDelayMs > 0) await sleep(config.firstTokenDelayMs);
 
     if (fault === 'status-body') {
@@ -168,6 +171,10 @@ function createStandin() {
     res.writeHead(200, { 'Content-Type': 'audio/mpeg', 'Content-Length': audio.length });
     res.end(audio);
   }
+
+  // Outlive the browser's idle sockets: a connection closed here just as the
+  // browser reuses it fails that request.
+  server.keepAliveTimeout = 65000;
 
   return { server, control, log, config: () => config };
 }

@@ -13,7 +13,7 @@ const SYSTEM =
   '你是 OVRA-Zirer，一个实时、友好、高效、专业的中文 AI 助手。回答简洁有力，能立刻帮用户解决问题。';
 
 test('a message sent while an answer streams waits its turn and shows it is queued', async () => {
-  env.control({ answer: '慢慢回答。一句一句来。最后', firstTokenDelayMs: 400, tokenDelayMs: 60 });
+  env.control({ answer: '慢慢回答。一句一句来。最后', holdChat: true });
   const page = await env.open();
   await say(page, '第一个问题');
   await say(page, '第二个问题');
@@ -23,6 +23,7 @@ test('a message sent while an answer streams waits its turn and shows it is queu
   assert.match(await page.textContent('#toasts'), /正在生成回答，可继续打字排队下一条/);
   assert.equal(await page.inputValue('#input'), '');
   assert.equal(env.ai.log.chats.length, 1);
+  env.ai.control({ holdChat: false });
 
   await page.waitForFunction(() => document.querySelectorAll('#stream .msg.assistant').length === 4);
   await waitIdle(page);
@@ -56,6 +57,8 @@ test('the chat request: member order, system message first, last 12 history entr
     await waitIdle(page);
   }
   const body = env.ai.log.chats[6].body;
+  assert.equal(env.ai.log.chats.length, 7);
+  assert.deepEqual(body.messages.map((m) => m.content).slice(-3), ['问题6', '好。', '问题7']);
   assert.deepEqual(Object.keys(body), ['model', 'messages', 'temperature', 'max_tokens', 'stream']);
   assert.equal(body.model, 'Zirer-Chat-Lite');
   assert.deepEqual([body.temperature, body.max_tokens, body.stream], [0.7, 1024, true]);
