@@ -11,6 +11,7 @@
 #include "ota/verify.h"
 
 #include <windows.h>
+#include <shellapi.h>
 
 #include <atomic>
 #include <fstream>
@@ -107,6 +108,19 @@ TEST_CASE("swap script run by the command interpreter in a hostile folder") {
     CHECK(ReadFile(f.backup) == "old build");
     CHECK_FALSE(Exists(f.download));
     CHECK_FALSE(Exists(f.script));
+}
+
+TEST_CASE("swap script started by the shell from a hostile temporary folder") {
+    SwapFiles f = PrepareSwap(L"plain");
+    // No '%' here: Wine's cmd expands a batch file's own path once more and then cannot
+    // find it (the application paths inside the script may hold it, see above).
+    std::wstring script = JoinPath(MakeFolder(L"t a&b^c(d)e!g' 临时"), L"update.cmd");
+    REQUIRE(MoveFileW(f.script.c_str(), script.c_str()));
+    ShellExecuteW(nullptr, L"open", script.c_str(), nullptr, nullptr, SW_HIDE);
+    for (int i = 0; i < 150 && Exists(script); ++i)
+        Sleep(100);
+    CHECK(ReadFile(f.app) == "new build");
+    CHECK_FALSE(Exists(script));
 }
 
 TEST_CASE("swap script waits for an application that is still held open") {
