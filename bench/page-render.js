@@ -46,17 +46,7 @@ function fullRerenderBaseline(tokens) {
   for (const t of tokens) {
     const t0 = performance.now();
     text += t;
-    bubble.textContent = '';
-    for (const s of text.split(/(?<=[。！？!?\n])/).map((x) => x.trim()).filter(Boolean)) {
-      const span = document.createElement('span');
-      span.className = 'sentence';
-      span.dataset.text = s;
-      span.textContent = s;
-      bubble.appendChild(span);
-    }
-    const c = document.createElement('span');
-    c.className = 'cursor';
-    bubble.appendChild(c);
+    window.__fullRender(bubble, text);
     stream.scrollTop = stream.scrollHeight;
     times.push(performance.now() - t0);
   }

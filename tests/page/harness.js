@@ -94,6 +94,27 @@ function fakes(opts) {
     });
   }
 
+  // Reference rendering of an answer from scratch: a span per trimmed
+  // sentence, then the cursor (the text alone when it has no sentence).
+  window.__fullRender = (bubble, text) => {
+    bubble.textContent = '';
+    const parts = text.split(/(?<=[。！？!?\n])/).map((s) => s.trim()).filter(Boolean);
+    if (!parts.length) {
+      bubble.textContent = text;
+      return;
+    }
+    for (const p of parts) {
+      const s = document.createElement('span');
+      s.className = 'sentence';
+      s.dataset.text = p;
+      s.textContent = p;
+      bubble.appendChild(s);
+    }
+    const c = document.createElement('span');
+    c.className = 'cursor';
+    bubble.appendChild(c);
+  };
+
   class Recognition {
     constructor() {
       probe.asr.push(this);

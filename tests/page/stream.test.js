@@ -60,21 +60,7 @@ test('incremental rendering gives the same DOM as a full re-render at every delt
   const result = await page.evaluate(() => {
     const full = (text) => {
       const b = document.createElement('div');
-      const parts = text.split(/(?<=[。！？!?\n])/).map((s) => s.trim()).filter(Boolean);
-      if (!parts.length) {
-        b.textContent = text;
-        return b.innerHTML;
-      }
-      for (const p of parts) {
-        const s = document.createElement('span');
-        s.className = 'sentence';
-        s.dataset.text = p;
-        s.textContent = p;
-        b.appendChild(s);
-      }
-      const c = document.createElement('span');
-      c.className = 'cursor';
-      b.appendChild(c);
+      window.__fullRender(b, text);
       return b.innerHTML;
     };
     const answerOf = (raw) =>
