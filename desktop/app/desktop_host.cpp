@@ -11,9 +11,6 @@
 #include <windows.h>
 #include <objbase.h>
 
-#include <system_error>
-#include <thread>
-
 namespace {
 
 // Another instance of this logon owns the mutex: bring its window forward.
@@ -32,14 +29,6 @@ int RunMessageLoop() {
         DispatchMessageW(&msg);
     }
     return static_cast<int>(msg.wParam);
-}
-
-void StartStartupOtaTask() {
-    try {
-        std::thread(StartupOtaTask).detach();
-    } catch (const std::system_error&) {
-        // Without the start-up check the user can still check from the page.
-    }
 }
 
 } // namespace
@@ -72,7 +61,8 @@ int RunDesktopHost() {
         SetForegroundWindow(MainWindow);
         SetFocus(MainWindow);
         if (StartBrowser()) {
-            StartStartupOtaTask();
+            // Without the start-up check the user can still check from the page.
+            StartBackgroundTask(StartupOtaTask);
             exitCode = RunMessageLoop();
         }
     }

@@ -11,23 +11,29 @@ std::wstring TakeTaskString(LPWSTR text) {
     return copy;
 }
 
+// Copies a message text handed over by the browser and frees it; false when there was none.
+bool TakeMessage(HRESULT hr, LPWSTR text, std::wstring& out) {
+    bool have = SUCCEEDED(hr) && text;
+    out = TakeTaskString(text);
+    return have;
+}
+
 } // namespace
 
 HRESULT OnWebMessageReceived(ICoreWebView2*, ICoreWebView2WebMessageReceivedEventArgs* args) {
     if (!args)
         return S_OK;
+    std::wstring message;
     LPWSTR text = nullptr;
     HRESULT hr = args->TryGetWebMessageAsString(&text);
-    std::wstring message = TakeTaskString(text);
-    if (FAILED(hr)) {
-        // Not a string: the page posted an object, so read its JSON text instead.
-        text = nullptr;
-        args->get_WebMessageAsJson(&text);
-        message = TakeTaskString(text);
+    if (TakeMessage(hr, text, message)) {
+        DispatchBridgeMessage(message);
+        return S_OK;
     }
-    DispatchBridgeMessage(message);
+    // Not a string: the page posted an object, so read its JSON text instead.
+    text = nullptr;
+    hr = args->get_WebMessageAsJson(&text);
+    if (TakeMessage(hr, text, message))
+        DispatchBridgeMessage(message);
     return S_OK;
 }
-
-// No request is recognised yet; every message is ignored without an answer.
-void DispatchBridgeMessage(const std::wstring&) {}

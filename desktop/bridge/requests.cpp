@@ -1,0 +1,76 @@
+#include "bridge/requests.h"
+
+#include "app/globals.h"
+#include "bridge/dispatch.h"
+#include "bridge/emit.h"
+#include "bridge/ota_tasks.h"
+#include "bridge/text.h"
+#include "ota/apply_update.h"
+#include "ota/manifest.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cwctype>
+
+namespace {
+
+bool StartsWithNoCase(const std::wstring& text, const wchar_t* prefix) {
+    for (size_t i = 0; prefix[i]; ++i) {
+        if (i >= text.size() || std::towlower(text[i]) != prefix[i])
+            return false;
+    }
+    return true;
+}
+
+void OpenExternal(const std::wstring& url) {
+    if (!IsOpenableUrl(url))
+        return;
+    ShellExecuteW(nullptr, L"open", url.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+void StartCheck() {
+    // Every check request gets its one answer, even when no thread can run the check.
+    if (!StartBackgroundTask(CheckOtaTask))
+        EmitToPage("otaStatus", CheckStatusPayload(OtaCheckResult{}));
+}
+
+void StartApply() {
+    if (!StartBackgroundTask(ApplyOtaTask))
+        EmitToPage("ota", OtaErrorPayload(L"the update could not be started"));
+}
+
+} // namespace
+
+std::wstring HostInfoPayload() {
+    return std::wstring(L"{\"version\":\"") + AppVersion +
+           L"\",\"apiBase\":\"" OVRA_API_BASE L"\",\"product\":\"OVRA-Zirer\",\"exe\":\"" +
+           JsonEscape(ExePath) + L"\"}";
+}
+
+bool IsOpenableUrl(const std::wstring& url) {
+    if (url.find_first_of(L"\r\n\t") != std::wstring::npos)
+        return false;
+    return StartsWithNoCase(url, L"http://") || StartsWithNoCase(url, L"https://") ||
+           StartsWithNoCase(url, L"mailto:");
+}
+
+void DispatchBridgeMessage(const std::wstring& message) {
+    std::string text = WideToUtf8(message);
+    std::wstring cmd = JsonGetString(text, "cmd");
+    if (cmd == L"ready" || cmd == L"getHostInfo") {
+        EmitToPage("hostInfo", HostInfoPayload());
+    } else if (cmd == L"checkOta") {
+        StartCheck();
+    } else if (cmd == L"applyOta") {
+        StartApply();
+    } else if (cmd == L"openExternal") {
+        OpenExternal(JsonGetString(text, "url"));
+    } else if (cmd == L"minimize") {
+        ShowWindow(MainWindow, SW_MINIMIZE);
+    } else if (cmd == L"maximize") {
+        ShowWindow(MainWindow, IsZoomed(MainWindow) ? SW_RESTORE : SW_SHOWMAXIMIZED);
+    } else if (cmd == L"close") {
+        PostMessageW(MainWindow, WM_CLOSE, 0, 0);
+    }
+}
