@@ -61,7 +61,8 @@
   // ---------------------------------------------------------------- bridge
 
   const hub = {
-    handlers: {},
+    // No prototype, so event names such as "constructor" are ordinary keys.
+    handlers: Object.create(null),
     on(ev, fn) {
       (hub.handlers[ev] || (hub.handlers[ev] = [])).push(fn);
     },

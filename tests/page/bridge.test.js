@@ -30,9 +30,12 @@ test('the event hub isolates listeners and the page posts its requests', async (
     window.__ovra.on('*', (ev, p) => seen.push('any ' + ev + ' ' + p.n));
     window.__ovra.emit('x', { n: 1 });
     window.__ovra.emit('nobody-listens', { n: 2 });
+    window.__ovra.on('constructor', (p) => seen.push('constructor ' + p.n));
+    window.__ovra.emit('constructor', { n: 3 });
+    window.__ovra.emit('toString', { n: 4 });
     return seen;
   });
-  assert.deepEqual(calls, ['second 1', 'any x 1', 'any nobody-listens 2']);
+  assert.deepEqual(calls, ['second 1', 'any x 1', 'any nobody-listens 2', 'constructor 3', 'any constructor 3', 'any toString 4']);
   assert.ok(errors.some((e) => e.includes('boom')));
 
   for (const id of ['#btnMin', '#btnMax', '#btnClose', '#otaPill']) await page.click(id);
