@@ -187,7 +187,7 @@ function createServer(state) {
     const host = req.headers.host || '127.0.0.1';
     const target = new URL(req.url, `http://${host}`);
     const query = target.searchParams.get('fault');
-    state.requests.push({ method: req.method, url: req.url, host, agent: req.headers['user-agent'] || '' });
+    state.requests.push({ method: req.method, url: req.url, host, agent: req.headers['user-agent'] || '', at: Date.now() });
 
     if (target.pathname === '/control') return handleControl(req, res, state);
     if (target.pathname === '/ota/version.json') {
