@@ -2,11 +2,9 @@
 // application does, then 1000 events raised from a background thread, each stamped with
 // the wall-clock time at which it was raised. It starts raising once a file named "go"
 // appears next to it, so the bench can attach its listener first.
-#include "app/assets.h"
+#include "app/desktop_host.h"
 #include "app/globals.h"
 #include "app/paths.h"
-#include "app/placement.h"
-#include "app/window.h"
 #include "bridge/emit.h"
 #include "browser/bootstrap.h"
 
@@ -29,7 +27,8 @@ double WallClockMs() {
 
 void RaiseEvents() {
     std::wstring go = JoinPath(ExeDir, L"go");
-    while (GetFileAttributesW(go.c_str()) == INVALID_FILE_ATTRIBUTES) Sleep(50);
+    while (GetFileAttributesW(go.c_str()) == INVALID_FILE_ATTRIBUTES)
+        Sleep(50);
     for (int i = 0; i < 1000; ++i) {
         wchar_t payload[96];
         swprintf(payload, 96, L"{\"i\":%d,\"t\":%.3f}", i, WallClockMs());
@@ -42,22 +41,9 @@ void RaiseEvents() {
 
 int wmain() {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    SetExePaths();
-    ExtractAssets();
-    StartUrl = FileUrlFromPath(ChoosePagePath(ExeDir));
-    HINSTANCE instance = GetModuleHandleW(nullptr);
-    RegisterMainWindowClass(instance);
-    WindowPlacement place = PlaceMainWindow();
-    MainWindow = CreateWindowExW(0, WindowClassName, WindowTitle, WS_OVERLAPPEDWINDOW, place.left,
-                                 place.top, place.width, place.height, nullptr, nullptr, instance,
-                                 nullptr);
-    ShowWindow(MainWindow, SW_SHOW);
-    if (!StartBrowser()) return 1;
+    PreparePage();
+    if (!ShowMainWindow() || !StartBrowser())
+        return 1;
     std::thread(RaiseEvents).detach();
-    MSG msg;
-    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-    }
-    return 0;
+    return RunMessageLoop();
 }

@@ -22,6 +22,8 @@ void HandOverToRunningInstance() {
     SetForegroundWindow(other);
 }
 
+} // namespace
+
 int RunMessageLoop() {
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
@@ -31,7 +33,27 @@ int RunMessageLoop() {
     return static_cast<int>(msg.wParam);
 }
 
-} // namespace
+void PreparePage() {
+    SetExePaths();
+    ExtractAssets();
+    StartUrl = FileUrlFromPath(ChoosePagePath(ExeDir));
+}
+
+bool ShowMainWindow() {
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    RegisterMainWindowClass(instance);
+    WindowPlacement place = PlaceMainWindow();
+    MainWindow =
+        CreateWindowExW(0, WindowClassName, WindowTitle, WS_OVERLAPPEDWINDOW, place.left, place.top,
+                        place.width, place.height, nullptr, nullptr, instance, nullptr);
+    if (!MainWindow)
+        return false;
+    ShowWindow(MainWindow, SW_SHOW);
+    UpdateWindow(MainWindow);
+    SetForegroundWindow(MainWindow);
+    SetFocus(MainWindow);
+    return true;
+}
 
 int RunDesktopHost() {
     HANDLE mutex = CreateMutexW(nullptr, TRUE, SingleInstanceMutexName);
@@ -44,22 +66,9 @@ int RunDesktopHost() {
     SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
 
-    SetExePaths();
-    ExtractAssets();
-    StartUrl = FileUrlFromPath(ChoosePagePath(ExeDir));
-
-    HINSTANCE instance = GetModuleHandleW(nullptr);
-    RegisterMainWindowClass(instance);
-    WindowPlacement place = PlaceMainWindow();
-    MainWindow =
-        CreateWindowExW(0, WindowClassName, WindowTitle, WS_OVERLAPPEDWINDOW, place.left, place.top,
-                        place.width, place.height, nullptr, nullptr, instance, nullptr);
+    PreparePage();
     int exitCode = 1;
-    if (MainWindow) {
-        ShowWindow(MainWindow, SW_SHOW);
-        UpdateWindow(MainWindow);
-        SetForegroundWindow(MainWindow);
-        SetFocus(MainWindow);
+    if (ShowMainWindow()) {
         if (StartBrowser()) {
             // Without the start-up check the user can still check from the page.
             StartBackgroundTask(StartupOtaTask);
