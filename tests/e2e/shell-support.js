@@ -5,6 +5,7 @@
 
 const fs = require('node:fs');
 const path = require('node:path');
+const { spawnSync } = require('node:child_process');
 const { waitFor, sleep, BUILD_DIR, EXE } = require('../harness/wine.js');
 
 const FIXTURES = path.join(BUILD_DIR, 'tests', 'unit');
@@ -64,10 +65,21 @@ async function closeDesktop(session, app) {
   return (await Promise.race([app.exited, timeout])).code;
 }
 
+// After a failed test: close what is left, and end the session's programs if that fails,
+// so the next test does not meet a running first instance.
+async function endLeftovers(session) {
+  if (!(await probe(session, 'info'))) return;
+  await probe(session, 'close');
+  await sleep(3000);
+  if (await probe(session, 'info')) {
+    spawnSync('wineserver', ['-k'], { env: session.env, stdio: 'ignore', timeout: 20000 });
+  }
+}
+
 // Visible X windows titled like the program: its main window and any message box.
 function titledWindows(session) {
   return session.windows('^OVRA-Zirer$').filter((w) => w.name === 'OVRA-Zirer');
 }
 
-module.exports = { installFakeRuntime, placeExe, probe, startDesktop, closeDesktop, titledWindows,
-  FIXTURES };
+module.exports = { installFakeRuntime, placeExe, probe, startDesktop, closeDesktop, endLeftovers,
+  titledWindows, FIXTURES };

@@ -2,14 +2,14 @@
 // The desktop program driven as a user would: start it, look at its window, press keys,
 // start it again, close it, and check the files it leaves next to itself.
 
-const { describe, it, before, after } = require('node:test');
+const { describe, it, before, after, afterEach } = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const path = require('node:path');
 const { execFileSync } = require('node:child_process');
 const { startWineSession, sleep, BUILD_DIR } = require('../harness/wine.js');
-const { installFakeRuntime, placeExe, probe, startDesktop, closeDesktop, titledWindows } =
-  require('./shell-support.js');
+const { installFakeRuntime, placeExe, probe, startDesktop, closeDesktop, endLeftovers,
+  titledWindows } = require('./shell-support.js');
 
 const BACKGROUND = [10, 14, 23];
 
@@ -81,6 +81,7 @@ describe('desktop program', () => {
     session = await startWineSession();
     runtime = installFakeRuntime(session);
   });
+  afterEach(() => endLeftovers(session));
   after(async () => { if (session) await session.stop(); });
 
   it('starts centred on its start-up screen, writes its files, ignores F5/F12 and closes with 0',
