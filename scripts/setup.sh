@@ -13,6 +13,7 @@ packages=(
   chromium                    # the page tests' browser
   doctest-dev                 # C++ unit tests
   fonts-noto-cjk              # the Chinese texts on screen
+  fonts-noto-color-emoji      # the emoji of the page's buttons in screenshots
 )
 
 installed() {
