@@ -9,7 +9,7 @@ build="${OVRA_BUILD_DIR:-$root/build}"
 
 "$root/scripts/setup.sh" || exit 1
 cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" >/dev/null &&
-  make -C "$build" -j2 --no-print-directory OVRA-Zirer || exit 1
+  make -C "$build" -j2 --no-print-directory || exit 1
 
 mkdir -p "$root/out/app"
 cp "$build/OVRA-Zirer.exe" "$root/out/app/"
@@ -28,19 +28,34 @@ else
 fi
 
 # --- stand-in services -------------------------------------------------------------
-# The AI service, update server and browser runtime stand-ins start here once they
-# exist; their addresses go into the environment of the program below.
+# The AI service and the update server listen on the addresses built into the program;
+# the browser runtime stand-in (Chromium underneath) is found through the variable the
+# loader honours, with a visible browser window when there is a display; the digest
+# verifier stands in for PowerShell, which Wine only has as a stub.
+node "$root/scripts/standins.js" "$build" &
+services=$!
+trap 'kill $services 2>/dev/null; wait $services 2>/dev/null' EXIT
+(( headless )) && trap 'kill $services 2>/dev/null; wait $services 2>/dev/null; wine_session_stop' EXIT
+[[ -f "$WINEPREFIX/system.reg" ]] || wineboot -i >/dev/null 2>&1
+ps_dir="$WINEPREFIX/drive_c/windows/system32/WindowsPowerShell/v1.0"
+mkdir -p "$ps_dir" && cp "$build/standins/powershell.exe" "$ps_dir/powershell.exe"
+export WEBVIEW2_BROWSER_EXECUTABLE_FOLDER="Z:${build//\//\\}\\standin-runtime"
+(( headless )) || export OVRA_STANDIN_VISIBLE=1
 # ------------------------------------------------------------------------------------
 
 wine "$root/out/app/OVRA-Zirer.exe" "$@" &
 app=$!
 echo "run.sh: OVRA-Zirer started (pid $app) on display $DISPLAY"
+# An update ends this process and starts the new build; the session lasts until every
+# program in the prefix has ended.
+wineserver -w &
+wine_alive=$!
 
 if (( headless )); then
   screens="$root/out/screens"
   mkdir -p "$screens"
   n=0
-  while kill -0 "$app" 2>/dev/null; do
+  while kill -0 "$wine_alive" 2>/dev/null; do
     sleep 5
     n=$((n + 1))
     xwd -root -silent -display "$DISPLAY" | convert xwd:- "png:$screens/screen-$(printf %04d $n).png" &&
@@ -50,4 +65,5 @@ fi
 wait "$app"
 rc=$?
 echo "run.sh: OVRA-Zirer exited with $rc"
+wait "$wine_alive"
 exit $rc

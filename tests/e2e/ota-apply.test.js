@@ -142,14 +142,18 @@ test('a second update while one is running is refused and changes nothing', asyn
 });
 
 test('the swap waits while the old exe is still running', async () => {
-  const r = await ctx.run(['--apply-ota']);
-  assert.equal(r.code, 0, r.stdout);
-  // Keep the installed exe running for several seconds past the script's first try.
-  await ctx.server.control({ manifestFault: 'trickle', trickleBytes: 16, trickleDelayMs: 300 });
+  // Hold the installed exe open first: a check whose manifest trickles in slowly.
+  await ctx.server.control({ manifestFault: 'trickle', trickleBytes: 8, trickleDelayMs: 700 });
   const busy = ctx.spawn(['--check-ota']);
   let running = true;
   busy.exited.then(() => { running = false; });
-  await new Promise((resolve) => setTimeout(resolve, 4000));
+  await waitFor(async () => (await ctx.server.requests()).some((q) => /version\.json/.test(q.url)),
+    { timeoutMs: 30000, what: 'the busy check to ask for the manifest' });
+  await ctx.server.control({ manifestFault: 'none', clearRequests: true });
+  const r = await ctx.run(['--apply-ota']);
+  assert.equal(r.code, 0, r.stdout);
+  // The script's first copy comes about two seconds after launch; the exe is still busy.
+  await new Promise((resolve) => setTimeout(resolve, 3000));
   assert.ok(running, 'the running exe should outlast the first copy attempt');
   assert.equal(ctx.digestOf(ctx.exe), ctx.installedDigest);
   const result = await busy.exited;
