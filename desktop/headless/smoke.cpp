@@ -11,6 +11,9 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include <fcntl.h>
+#include <io.h>
+
 #include <cstdarg>
 #include <cstdio>
 
@@ -62,6 +65,8 @@ int Finish(int code) {
 } // namespace
 
 int RunSmokeTest() {
+    // The lines end in a bare line feed; text mode would add carriage returns.
+    _setmode(_fileno(stdout), _O_BINARY);
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     SetExePaths();
     ExtractAssets();

@@ -30,6 +30,24 @@ HWND CreateUiWindow() {
                            wc.hInstance, nullptr);
 }
 
+void TraceProtocol(const std::string& line) {
+    static std::wstring file = [] {
+        wchar_t path[1024];
+        DWORD n = GetEnvironmentVariableW(L"OVRA_STANDIN_LOG", path, 1024);
+        return n && n < 1024 ? std::wstring(path, n) : std::wstring();
+    }();
+    if (file.empty())
+        return;
+    HANDLE f = CreateFileW(file.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, OPEN_ALWAYS, 0, nullptr);
+    if (f == INVALID_HANDLE_VALUE)
+        return;
+    std::string text = line.substr(0, 600) + "\n";
+    DWORD written;
+    WriteFile(f, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    CloseHandle(f);
+}
+
 void PostToUi(HWND window, std::function<void()> work) {
     auto* owned = new std::function<void()>(std::move(work));
     if (!PostMessageW(window, WM_RUN_WORK, 0, reinterpret_cast<LPARAM>(owned)))
@@ -44,6 +62,7 @@ void CdpConnection::Send(const std::string& method, const std::string& params,
     if (!session.empty())
         message += ",\"sessionId\":" + JsonQuote(session);
     message += "}";
+    TraceProtocol("> " + message);
     if (open && WsSendText(ws, message)) {
         if (reply)
             pending[id] = std::move(reply);
@@ -73,6 +92,7 @@ void CdpConnection::Close() {
 }
 
 void CdpConnection::Deliver(const std::string& message) {
+    TraceProtocol("< " + message);
     JsonValue value;
     if (!ParseJson(message, value))
         return;

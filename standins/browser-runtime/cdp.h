@@ -21,6 +21,9 @@ void PostToUi(HWND window, std::function<void()> work);
 // A message-only window on the calling thread that runs what PostToUi sends it.
 HWND CreateUiWindow();
 
+// Protocol traffic goes to this file when OVRA_STANDIN_LOG names one.
+void TraceProtocol(const std::string& line);
+
 struct CdpConnection : std::enable_shared_from_this<CdpConnection> {
     using Reply = std::function<void(const JsonValue* result, const std::string& error)>;
     using Listener =

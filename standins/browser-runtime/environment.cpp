@@ -123,6 +123,8 @@ Started Start(const std::wstring& userDataFolder, const std::wstring& arguments)
 
 void Finish(HWND ui, Started started,
             ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* handler) {
+    TraceProtocol("environment: launch result " + std::to_string(started.launch.hr) + " port " +
+                  std::to_string(started.launch.port));
     if (FAILED(started.launch.hr)) {
         handler->Invoke(started.launch.hr, nullptr);
         handler->Release();
@@ -184,6 +186,7 @@ extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE CreateWebViewEnvironment
         Started started;
         if (!fail)
             started = Start(folder, arguments);
+        TraceProtocol("environment: launched, posting to the UI thread");
         PostToUi(ui, [ui, started, handler] { Finish(ui, started, handler); });
     }).detach();
     return S_OK;

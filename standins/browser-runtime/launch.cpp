@@ -1,5 +1,8 @@
 #include "launch.h"
 
+#include "cdp.h"
+#include "json.h"
+
 #include <ws2tcpip.h>
 
 #include <cstdlib>
@@ -105,6 +108,47 @@ bool ReadActivePort(const std::wstring& file, int& port, std::string& path) {
     while (!path.empty() && (path.back() == '\n' || path.back() == '\r'))
         path.pop_back();
     return port > 0 && !path.empty();
+}
+
+// With a fixed port Chromium writes no port file; ask the endpoint itself instead.
+bool AskVersionEndpoint(int port, std::string& path) {
+    SOCKET s = ConnectLoopback(port);
+    if (s == INVALID_SOCKET)
+        return false;
+    std::string request = "GET /json/version HTTP/1.1\r\nHost: 127.0.0.1:" +
+                          std::to_string(port) + "\r\n\r\n";
+    send(s, request.data(), static_cast<int>(request.size()), 0);
+    // The endpoint keeps the connection open, so read just the announced length.
+    DWORD timeoutMs = 2000;
+    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeoutMs),
+               sizeof timeoutMs);
+    std::string response;
+    char buffer[4096];
+    int got;
+    size_t start = std::string::npos, length = 0;
+    while ((got = recv(s, buffer, sizeof buffer, 0)) > 0) {
+        response.append(buffer, static_cast<size_t>(got));
+        if (start == std::string::npos && (start = response.find("\r\n\r\n")) != std::string::npos) {
+            std::string head = response.substr(0, start);
+            for (char& c : head)
+                c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+            size_t at = head.find("content-length:");
+            length = at == std::string::npos ? 0 : std::strtoul(head.c_str() + at + 15, nullptr, 10);
+            start += 4;
+        }
+        if (start != std::string::npos && length && response.size() >= start + length)
+            break;
+    }
+    closesocket(s);
+    JsonValue body;
+    if (start == std::string::npos || !ParseJson(response.substr(start, length ? length : std::string::npos), body))
+        return false;
+    std::string url = body.Str("webSocketDebuggerUrl"); // ws://127.0.0.1:port/devtools/...
+    size_t slash = url.find('/', 5);
+    if (url.compare(0, 5, "ws://") != 0 || slash == std::string::npos)
+        return false;
+    path = url.substr(slash);
+    return true;
 }
 
 } // namespace
@@ -222,12 +266,19 @@ LaunchResult LaunchChromium(const std::wstring& userDataFolder, const std::wstri
     CloseHandle(process.hProcess);
 
     result.lifeline = AcceptWithin(listener, 10000);
+    TraceProtocol(std::string("launch: guard ") +
+                  (result.lifeline == INVALID_SOCKET ? "did not connect" : "connected"));
     closesocket(listener);
     if (result.lifeline == INVALID_SOCKET)
         return result;
 
+    int fixedPort = _wtoi(cdpPort.c_str());
     for (int waited = 0; waited < 30000; waited += 50) {
-        if (ReadActivePort(portFile, result.port, result.browserPath)) {
+        bool found = fixedPort > 0 ? AskVersionEndpoint(fixedPort, result.browserPath)
+                                   : ReadActivePort(portFile, result.port, result.browserPath);
+        if (found) {
+            if (fixedPort > 0)
+                result.port = fixedPort;
             result.hr = S_OK;
             return result;
         }

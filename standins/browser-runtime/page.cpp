@@ -251,17 +251,25 @@ void Page::ApplyGuards() {
                   "window.addEventListener('keydown',function(e){if((e.ctrlKey||e.metaKey)&&"
                   "['+','-','=','_','0'].indexOf(e.key)>=0)e.preventDefault();},true);";
     script += "})();";
-    if (!guardScriptId.empty())
-        Send("Page.removeScriptToEvaluateOnNewDocument",
-             "{\"identifier\":" + JsonQuote(guardScriptId) + "}");
-    guardScriptId.clear();
+    // Settings change one by one; only the script of the latest change may stay.
+    int generation = ++guardGeneration;
     std::weak_ptr<Page> weak = shared_from_this();
     Send("Page.addScriptToEvaluateOnNewDocument", "{\"source\":" + JsonQuote(script) + "}",
-         [weak](const JsonValue* result, const std::string&) {
-             if (auto self = weak.lock())
-                 if (result)
-                     self->guardScriptId = result->Str("identifier");
+         [weak, generation](const JsonValue* result, const std::string&) {
+             auto self = weak.lock();
+             if (!self || !result)
+                 return;
+             std::string id = result->Str("identifier");
+             if (generation != self->guardGeneration)
+                 return self->RemoveScript(id);
+             if (!self->guardScriptId.empty())
+                 self->RemoveScript(self->guardScriptId);
+             self->guardScriptId = id;
          });
+}
+
+void Page::RemoveScript(const std::string& id) {
+    Send("Page.removeScriptToEvaluateOnNewDocument", "{\"identifier\":" + JsonQuote(id) + "}");
 }
 
 void Page::SetBounds(const RECT& rect) {

@@ -80,6 +80,7 @@ struct Page : std::enable_shared_from_this<Page> {
          zoomControl = true, devTools = true, statusBar = true, scriptDialogs = true,
          hostObjects = true, errorPage = true;
     std::string guardScriptId;
+    int guardGeneration = 0;
 
     std::wstring requestedUri; // as the host gave it
     std::string requestedUrl;  // as Chromium got it
@@ -98,6 +99,7 @@ struct Page : std::enable_shared_from_this<Page> {
     void FinishNavigation(bool success);
     void DeliverMessage(const std::string& payload);
     void ApplyGuards();
+    void RemoveScript(const std::string& id);
     void SetBounds(const RECT& rect);
     void OpenDevTools();
     std::wstring Source() const;

@@ -45,7 +45,7 @@ function dialogTexts(session) {
   const r = require('node:child_process').spawnSync('wine', [DIALOG_TEXT, 'OVRA-Zirer'], {
     env: session.env, encoding: 'utf8', timeout: 20000,
   });
-  return r.status === 0 ? r.stdout.split('\n').filter(Boolean) : [];
+  return r.status === 0 ? r.stdout.split(/\r?\n/).filter(Boolean) : [];
 }
 
 async function waitForDialog(session, timeoutMs = 30000) {

@@ -136,8 +136,7 @@ class View final : public ComObject<ICoreWebView2, IID_ICoreWebView2> {
     HRESULT STDMETHODCALLTYPE RemoveScriptToExecuteOnDocumentCreated(LPCWSTR id) override {
         if (!id)
             return E_INVALIDARG;
-        page_->Send("Page.removeScriptToEvaluateOnNewDocument",
-                    "{\"identifier\":" + JsonQuote(ToUtf8(id)) + "}");
+        page_->RemoveScript(ToUtf8(id));
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE ExecuteScript(

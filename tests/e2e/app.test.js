@@ -1,0 +1,240 @@
+'use strict';
+// The whole application as a user meets it: the real exe under Wine on the browser runtime
+// stand-in, the AI service stand-in on its built-in address and the update server
+// stand-in as the HTTP proxy, with the real page driven over the DevTools protocol.
+
+const { test, before, after } = require('node:test');
+const assert = require('node:assert/strict');
+const fs = require('node:fs');
+const path = require('node:path');
+const { spawn } = require('node:child_process');
+const { startOtaSession, digestOf } = require('./ota-support');
+const { sleep, waitFor, BUILD_DIR, REPO } = require('../harness/wine');
+const {
+  runtimeEnv, freePort, connectToPage, chromiumProcessesUnder,
+} = require('../../standins/browser-runtime/test-support');
+
+const NEXT = path.join(BUILD_DIR, 'OVRA-Zirer-next.exe');
+const AI_PORT = Number(new URL(JSON.parse(
+  fs.readFileSync(path.join(REPO, 'desktop', 'endpoints.json'), 'utf8')).apiBase).port);
+
+// Records every host event the page's hub receives in window.__seen: in the current
+// document at once, in later ones as soon as the page defines its hub.
+const RECORD_EVENTS = `(() => {
+  const wrap = (hub) => {
+    if (!hub || hub.__recorded) return;
+    const emit = hub.emit;
+    hub.__recorded = true;
+    window.__seen = window.__seen || [];
+    hub.emit = function (ev, payload) {
+      window.__seen.push({ ev, payload, t: Date.now() });
+      return emit.apply(this, arguments);
+    };
+  };
+  if (window.__ovra) { wrap(window.__ovra); return; }
+  let hub;
+  Object.defineProperty(window, '__ovra', {
+    configurable: true,
+    get() { return hub; },
+    set(value) { hub = value; wrap(value); },
+  });
+})();`;
+
+let ctx;
+let ai;
+let cdpPort;
+let app;
+let page;
+let browser;
+let appStarted;
+
+function startAiService() {
+  const proc = spawn(process.execPath, [path.join(REPO, 'standins', 'ai-service', 'server.js'),
+    '--port', String(AI_PORT)], { stdio: ['ignore', 'pipe', 'inherit'] });
+  return new Promise((resolve, reject) => {
+    let out = '';
+    proc.stdout.on('data', (d) => {
+      out += d;
+      if (/listening \d+/.test(out)) resolve(proc);
+    });
+    proc.on('exit', () => reject(new Error(`AI service stand-in could not listen on ${AI_PORT}`)));
+  });
+}
+
+async function control(patch) {
+  await fetch(`http://127.0.0.1:${AI_PORT}/__control`, { method: 'POST',
+    headers: { 'content-type': 'application/json' }, body: JSON.stringify(patch) });
+}
+
+function appEnv() {
+  return { ...runtimeEnv(ctx.session, { port: cdpPort }),
+    http_proxy: `http://127.0.0.1:${ctx.server.port}`, no_proxy: '' };
+}
+
+async function openPage() {
+  const c = await connectToPage(cdpPort, 'ui/index.html');
+  browser = c.browser;
+  page = c.page;
+  await page.waitForFunction(() => document.querySelectorAll('#events > *').length > 0 &&
+    window.__ovra, null, { timeout: 30000 });
+  await page.addInitScript(RECORD_EVENTS);
+  await page.evaluate(RECORD_EVENTS);
+}
+
+const seen = (name) => page.evaluate((n) => window.__seen.filter((e) => e.ev === n), name);
+const text = (sel) => page.locator(sel).innerText();
+
+async function mainWindow() {
+  return waitFor(() => ctx.session.windows('^OVRA-Zirer$').find((w) => w.width > 700) || null,
+    { timeoutMs: 20000, what: 'main window' });
+}
+
+before(async () => {
+  ctx = await startOtaSession();
+  // The next release is on offer: the same program, one version up.
+  fs.copyFileSync(NEXT, ctx.offered);
+  ai = await startAiService();
+  cdpPort = await freePort();
+  appStarted = Date.now();
+  app = ctx.session.spawn(ctx.exeWin, [], { env: appEnv() });
+  await openPage();
+});
+
+after(async () => {
+  if (browser) await browser.close().catch(() => {});
+  if (ai) ai.kill('SIGTERM');
+  if (ctx) await ctx.stop();
+});
+
+const connectedLines = () => page.locator('#events > *', { hasText: 'Host 已连接' }).count();
+
+test('the page shows the host version and gets host information twice at start', async () => {
+  await waitFor(async () => (await connectedLines()) >= 2, { what: 'two hostInfo events' });
+  await sleep(1000);
+  assert.equal(await connectedLines(), 2);
+  assert.equal(await text('#versionLabel'), 'v1.0.4');
+  await page.evaluate(() => window.__ovra.post({ cmd: 'getHostInfo' }));
+  const info = await waitFor(async () => (await seen('hostInfo'))[0] || null, { what: 'hostInfo' });
+  assert.equal(info.payload.version, '1.0.4');
+  assert.equal(info.payload.product, 'OVRA-Zirer');
+  assert.equal(info.payload.exe, ctx.exeWin);
+  assert.match(info.payload.apiBase, /^http:\/\/[^/]+\/ai\/v1$/);
+});
+
+test('a chat turn streams the answer sentence by sentence', async () => {
+  await control({ reset: true, answer: '第一句来了。第二句也到了！最后一句没有标点', tokenDelayMs: 60 });
+  await page.evaluate(() => {
+    window.__sentenceCounts = [];
+    const stream = document.getElementById('stream');
+    new MutationObserver(() => {
+      const bubbles = stream.querySelectorAll('.msg.assistant');
+      const last = bubbles[bubbles.length - 1];
+      window.__sentenceCounts.push(last ? last.querySelectorAll('.sentence').length : 0);
+    }).observe(stream, { childList: true, subtree: true, characterData: true });
+  });
+  await page.locator('#input').fill('你好');
+  await page.locator('#input').press('Enter');
+  const last = page.locator('#stream .msg.assistant').last();
+  await waitFor(async () => (await last.locator('.sentence').count()) === 3 &&
+    !(await page.evaluate(() => !document.getElementById('thinking').hidden)),
+  { timeoutMs: 30000, what: 'the whole answer' });
+  assert.deepEqual(await last.locator('.sentence').allInnerTexts(),
+    ['第一句来了。', '第二句也到了！', '最后一句没有标点']);
+  const counts = await page.evaluate(() => window.__sentenceCounts);
+  assert.ok(counts.includes(1) && counts.includes(2), `sentences arrived one by one: ${counts}`);
+});
+
+test('about 8 s after start an available update turns the pill', async () => {
+  await waitFor(async () => (await text('#otaText')) === '可升级 1.0.5',
+    { timeoutMs: 30000, what: 'the update pill' });
+  const first = (await ctx.server.requests()).find((r) => /version\.json/.test(r.url));
+  const after = (first.at - appStarted) / 1000;
+  assert.ok(after >= 8 && after < 20, `start-up check came after ${after.toFixed(1)} s`);
+  assert.equal(await page.locator('#otaModal').isVisible(), false);
+});
+
+test('F5 in the window reloads the page and hostReady arrives again', async () => {
+  const w = await mainWindow();
+  await page.evaluate(() => { window.__beforeReload = true; });
+  ctx.session.xdotool('windowactivate', '--sync', w.id);
+  ctx.session.xdotool('key', '--window', w.id, 'F5');
+  await waitFor(async () => {
+    try {
+      return await page.evaluate(() => !window.__beforeReload &&
+        window.__seen.some((e) => e.ev === 'hostReady'));
+    } catch (_) { return false; }
+  }, { timeoutMs: 30000, what: 'hostReady after reload' });
+  assert.equal((await seen('hostReady')).at(-1).payload.version, '1.0.4');
+});
+
+test('window buttons maximise, restore and minimise; a second start brings it back', async () => {
+  const before = await mainWindow();
+  await page.locator('#btnMax').click();
+  const maxed = await waitFor(() => {
+    const w = ctx.session.windows('^OVRA-Zirer$').find((x) => x.width > 700);
+    return w && w.width > before.width ? w : null;
+  }, { what: 'maximised window' });
+  assert.ok(maxed.width >= 1900, `maximised width ${maxed.width}`);
+  await page.locator('#btnMax').click();
+  await waitFor(() => {
+    const w = ctx.session.windows('^OVRA-Zirer$').find((x) => x.width > 700);
+    return w && w.width === before.width ? w : null;
+  }, { what: 'restored window' });
+  await page.locator('#btnMin').click();
+  await waitFor(() => !ctx.session.windows('^OVRA-Zirer$').some((x) => x.width > 700),
+    { what: 'minimised window' });
+  const second = await ctx.session.run(ctx.exeWin, [], { env: appEnv(), timeoutMs: 60000 });
+  assert.equal(second.code, 0);
+  await mainWindow();
+});
+
+test('an update started from the page replaces the exe and the new version comes up', async () => {
+  await page.evaluate(() => { window.__pct = []; window.__ovra.on('ota', (p) => window.__pct.push(p)); });
+  await page.locator('#otaPill').click();
+  await page.locator('#otaModal').waitFor({ state: 'visible' });
+  await page.locator('#btnOtaGo').click();
+  const exit = await Promise.race([app.exited, sleep(120000).then(() => null)]);
+  assert.ok(exit, 'the window closed after the update was applied');
+  assert.equal(exit.code, 0);
+  const stages = await page.evaluate(() => window.__pct).catch(() => null);
+  if (stages) {
+    const kinds = stages.map((s) => s.stage);
+    assert.equal(kinds[0], 'download');
+    assert.ok(kinds.includes('verify') && kinds.at(-1) === 'apply', kinds.join(','));
+    const pcts = stages.filter((s) => s.stage === 'download').map((s) => s.pct);
+    assert.ok(pcts.length > 10 && pcts.at(-1) === 100, `progress ${pcts.join(',')}`);
+  }
+  await browser.close().catch(() => {});
+  await waitFor(() => digestOf(ctx.exe) === ctx.offeredDigest,
+    { timeoutMs: 60000, what: 'the swap script to replace the exe' });
+  assert.equal(digestOf(`${ctx.exe}.bak`), ctx.installedDigest);
+  // The swap script starts the new build, which shows its own version in the page.
+  await openPage();
+  await waitFor(async () => (await text('#versionLabel')) === 'v1.0.5', { what: 'new version label' });
+  await page.locator('#btnClose').click();
+  await waitFor(() => !ctx.session.windows('^OVRA-Zirer$').length, { timeoutMs: 30000, what: 'close' });
+  await browser.close().catch(() => {});
+  await waitFor(() => chromiumProcessesUnder(ctx.session.dir).length === 0,
+    { timeoutMs: 20000, what: 'Chromium to end with the host' });
+});
+
+test('a digest mismatch is shown and leaves the exe alone; a check without server says no', async () => {
+  await ctx.reinstall();
+  fs.copyFileSync(NEXT, ctx.offered);
+  await ctx.server.control({ manifestFault: 'wrongdigest' });
+  app = ctx.session.spawn(ctx.exeWin, [], { env: appEnv() });
+  await openPage();
+  await page.evaluate(() => window.__ovra.post({ cmd: 'applyOta' }));
+  await page.locator('.toast', { hasText: '升级失败: sha256 mismatch' }).waitFor({ timeout: 60000 });
+  assert.equal(digestOf(ctx.exe), ctx.installedDigest);
+
+  await ctx.server.stop();
+  await page.evaluate(() => window.__ovra.post({ cmd: 'checkOta' }));
+  const status = await waitFor(async () => (await seen('otaStatus')).find((s) => s.payload.available === false),
+    { timeoutMs: 60000, what: 'otaStatus after a failed check' });
+  assert.equal(status.payload.available, false);
+
+  await page.locator('#btnClose').click();
+  const exit = await Promise.race([app.exited, sleep(30000).then(() => null)]);
+  assert.ok(exit && exit.code === 0, 'closed with exit code 0');
+});

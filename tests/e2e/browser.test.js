@@ -1,0 +1,127 @@
+'use strict';
+// The desktop host on the runtime stand-in, under Wine: the page in the window, the
+// bridge script, hostReady after every navigation, the error boxes, and no Chromium
+// left behind.
+
+const { test, before, after } = require('node:test');
+const assert = require('node:assert/strict');
+const fs = require('node:fs');
+const path = require('node:path');
+const { startWineSession, waitFor, sleep } = require('../harness/wine');
+const standin = require('../../standins/browser-runtime/test-support');
+
+let session;
+before(async () => { session = await startWineSession(); });
+after(async () => { if (session) await session.stop(); });
+
+async function startHost(extraEnv = {}) {
+  const port = await standin.freePort();
+  const exe = standin.installApp(session, `app-${port}`);
+  const run = session.spawn(exe, [], { env: { ...standin.runtimeEnv(session, { port }), ...extraEnv } });
+  const { browser, page } = await standin.connectToPage(port, '/ui/index.html');
+  return { port, run, browser, page };
+}
+
+async function closeHost(host) {
+  await host.browser.close().catch(() => {});
+  // Alt+F4 on the main window: the system menu's close, so WM_CLOSE as from the frame.
+  const win = session.windows('^OVRA-Zirer$')[0];
+  if (win) session.xdotool('key', '--window', win.id, 'alt+F4');
+  const result = await Promise.race([host.run.exited, sleep(15000).then(() => null)]);
+  if (!result) host.run.child.kill('SIGKILL');
+  return result;
+}
+
+test('the page fills the window, has the bridge first and hears hostReady after every load', async () => {
+  const host = await startHost();
+  const { page } = host;
+  try {
+    // hostReady reaches the real page: its version label switches to the host's version.
+    await waitFor(() => page.evaluate(() =>
+      document.getElementById('versionLabel').textContent === 'v1.0.4'), { what: 'hostReady' });
+    assert.equal(await page.evaluate(() => typeof window.__host.post), 'function');
+
+    // The view covers the client area: near the X window's size, and it follows resizes.
+    const win = await session.findWindow('OVRA-Zirer', { exact: true });
+    const size = () => page.evaluate(() => [innerWidth, innerHeight]);
+    let [w, h] = await size();
+    assert.ok(w <= win.width && w >= win.width - 24, `width ${w} in window ${win.width}`);
+    assert.ok(h <= win.height && h >= win.height - 64, `height ${h} in window ${win.height}`);
+    session.xdotool('windowsize', '--sync', win.id, String(win.width - 200), String(win.height - 100));
+    await waitFor(async () => (await size())[0] === w - 200, { what: 'resize', timeoutMs: 10000 });
+    [w, h] = await size();
+
+    // A page of our own, loaded in the same view, shows the order of things: the bridge
+    // exists before the page's first script, and hostReady arrives after the load.
+    const probe = path.join(session.dir, 'probe page.html');
+    fs.writeFileSync(probe, `<!doctype html><script>
+      window.seen = { hostAtStart: typeof window.__host, events: [], doc: Math.random() };
+      window.__ovra = { emit: (name, payload) => window.seen.events.push([name, payload]) };
+    </script>`);
+    await page.goto('file://' + probe.replace(/ /g, '%20'));
+    const first = await waitFor(() => page.evaluate(() =>
+      window.seen.events.length ? window.seen : null), { what: 'hostReady in probe' });
+    assert.equal(first.hostAtStart, 'object');
+    assert.deepEqual(first.events, [['hostReady', { version: '1.0.4' }]]);
+
+    // Strings and objects posted by the page both reach the host's dispatcher: each
+    // request for host information is answered.
+    await page.evaluate(() => {
+      window.chrome.webview.postMessage('{"cmd":"getHostInfo"}');
+      window.chrome.webview.postMessage({ cmd: 'getHostInfo' });
+      window.__host.post({ cmd: 'getHostInfo' });
+    });
+    const answers = await waitFor(() => page.evaluate(() => {
+      const info = window.seen.events.filter((e) => e[0] === 'hostInfo');
+      return info.length >= 3 ? info : null;
+    }), { what: 'hostInfo answers' });
+    assert.equal(answers.length, 3);
+    assert.equal(answers[0][1].version, '1.0.4');
+
+    // F5 on the main window reloads: a new document, and hostReady again.
+    session.xdotool('windowfocus', '--sync', win.id);
+    session.xdotool('key', '--window', win.id, 'F5');
+    const second = await waitFor(() => page.evaluate((doc) =>
+      window.seen && window.seen.doc !== doc && window.seen.events.length ? window.seen : null,
+    first.doc).catch(() => null), { what: 'hostReady after F5', timeoutMs: 20000 });
+    assert.deepEqual(second.events, [['hostReady', { version: '1.0.4' }]]);
+    assert.equal(second.hostAtStart, 'object');
+  } finally {
+    const result = await closeHost(host);
+    assert.equal(result && result.code, 0);
+  }
+});
+
+test('no Chromium outlives the host, even when the host is killed', async () => {
+  const host = await startHost();
+  await host.browser.close();
+  assert.ok(standin.chromiumProcessesUnder(session.dir).length > 0);
+  host.run.child.kill('SIGKILL');
+  await waitFor(() => standin.chromiumProcessesUnder(session.dir).length === 0,
+    { what: 'Chromium to end', timeoutMs: 15000 });
+});
+
+async function expectBoxThenExit1(env, texts) {
+  const exe = standin.installApp(session, `app-box-${Date.now()}`);
+  const run = session.spawn(exe, [], { env });
+  for (const text of texts) {
+    assert.equal(await standin.waitForDialog(session), text);
+    await standin.dismissDialog(session);
+    await waitFor(() => !standin.dialogTexts(session).includes(text) || null,
+      { what: 'box to close', timeoutMs: 10000 });
+  }
+  const result = await Promise.race([run.exited, sleep(20000).then(() => null)]);
+  if (!result) run.child.kill('SIGKILL');
+  assert.equal(result && result.code, 1);
+}
+
+test('failed creation shows its box and ends with exit code 1', async () => {
+  await expectBoxThenExit1(standin.runtimeEnv(session, { fault: 'env' }),
+    ['WebView2 环境创建失败。']);
+  await expectBoxThenExit1(standin.runtimeEnv(session, { fault: 'controller' }),
+    ['WebView2 控制器创建失败。']);
+  // No runtime at all: the runtime box, then creation cannot start.
+  await expectBoxThenExit1(standin.runtimeEnv(session, { noRuntime: true }),
+    ['未检测到 Microsoft Edge WebView2 Runtime。|请到官网安装运行时后重新打开 OVRA-Zirer。']);
+  assert.equal(standin.chromiumProcessesUnder(session.dir).length, 0);
+});
