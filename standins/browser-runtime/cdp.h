@@ -26,8 +26,7 @@ void TraceProtocol(const std::string& line);
 
 struct CdpConnection : std::enable_shared_from_this<CdpConnection> {
     using Reply = std::function<void(const JsonValue* result, const std::string& error)>;
-    using Listener =
-        std::function<void(const std::string& method, const JsonValue& params)>;
+    using Listener = std::function<void(const std::string& method, const JsonValue& params)>;
 
     WebSocket ws;
     HWND ui = nullptr;

@@ -19,8 +19,8 @@ std::string ToUtf8(const std::wstring& text) {
     int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
                                 nullptr, nullptr);
     std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n,
-                        nullptr, nullptr);
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n, nullptr,
+                        nullptr);
     return out;
 }
 
@@ -57,8 +57,7 @@ void Browser::Shutdown() {
 
 namespace {
 
-class Environment final
-    : public ComObject<ICoreWebView2Environment, IID_ICoreWebView2Environment> {
+class Environment final : public ComObject<ICoreWebView2Environment, IID_ICoreWebView2Environment> {
   public:
     explicit Environment(std::shared_ptr<Browser> browser) : browser_(std::move(browser)) {}
 
@@ -164,8 +163,8 @@ extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE CreateWebViewEnvironment
     if (winsockStarted != 0)
         return HRESULT_FROM_WIN32(winsockStarted);
 
-    std::wstring folder = userDataFolder && *userDataFolder ? userDataFolder
-                                                            : DefaultUserDataFolder();
+    std::wstring folder =
+        userDataFolder && *userDataFolder ? userDataFolder : DefaultUserDataFolder();
     int made = SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
     if (made != ERROR_SUCCESS && made != ERROR_ALREADY_EXISTS && made != ERROR_FILE_EXISTS)
         return HRESULT_FROM_WIN32(made);

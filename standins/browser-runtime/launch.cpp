@@ -2,6 +2,7 @@
 
 #include "cdp.h"
 #include "json.h"
+#include "runtime.h"
 
 #include <ws2tcpip.h>
 
@@ -11,26 +12,6 @@
 namespace {
 
 using UnixNameFn = char*(CDECL*)(LPCWSTR);
-
-std::string Narrow(const std::wstring& text) {
-    if (text.empty())
-        return std::string();
-    int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                nullptr, nullptr);
-    std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n,
-                        nullptr, nullptr);
-    return out;
-}
-
-std::wstring Wide(const std::string& text) {
-    if (text.empty())
-        return std::wstring();
-    int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring out(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n);
-    return out;
-}
 
 // Quotes one argument by the rules Wine uses to rebuild a Linux argv.
 std::wstring Quote(const std::wstring& arg) {
@@ -63,8 +44,8 @@ std::wstring ModuleFolder() {
 }
 
 SOCKET ListenLoopback(int& port) {
-    SOCKET s = WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
-                          WSA_FLAG_NO_HANDLE_INHERIT);
+    SOCKET s =
+        WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -91,8 +72,9 @@ SOCKET AcceptWithin(SOCKET listener, int ms) {
 
 // Chromium writes "<port>\n<browser path>" once its DevTools endpoint is listening.
 bool ReadActivePort(const std::wstring& file, int& port, std::string& path) {
-    HANDLE f = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE |
-                               FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE f = CreateFileW(file.c_str(), GENERIC_READ,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
     if (f == INVALID_HANDLE_VALUE)
         return false;
     char buffer[512];
@@ -115,8 +97,8 @@ bool AskVersionEndpoint(int port, std::string& path) {
     SOCKET s = ConnectLoopback(port);
     if (s == INVALID_SOCKET)
         return false;
-    std::string request = "GET /json/version HTTP/1.1\r\nHost: 127.0.0.1:" +
-                          std::to_string(port) + "\r\n\r\n";
+    std::string request =
+        "GET /json/version HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\n\r\n";
     send(s, request.data(), static_cast<int>(request.size()), 0);
     // The endpoint keeps the connection open, so read just the announced length.
     DWORD timeoutMs = 2000;
@@ -128,12 +110,14 @@ bool AskVersionEndpoint(int port, std::string& path) {
     size_t start = std::string::npos, length = 0;
     while ((got = recv(s, buffer, sizeof buffer, 0)) > 0) {
         response.append(buffer, static_cast<size_t>(got));
-        if (start == std::string::npos && (start = response.find("\r\n\r\n")) != std::string::npos) {
+        if (start == std::string::npos &&
+            (start = response.find("\r\n\r\n")) != std::string::npos) {
             std::string head = response.substr(0, start);
             for (char& c : head)
                 c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
             size_t at = head.find("content-length:");
-            length = at == std::string::npos ? 0 : std::strtoul(head.c_str() + at + 15, nullptr, 10);
+            length =
+                at == std::string::npos ? 0 : std::strtoul(head.c_str() + at + 15, nullptr, 10);
             start += 4;
         }
         if (start != std::string::npos && length && response.size() >= start + length)
@@ -141,7 +125,8 @@ bool AskVersionEndpoint(int port, std::string& path) {
     }
     closesocket(s);
     JsonValue body;
-    if (start == std::string::npos || !ParseJson(response.substr(start, length ? length : std::string::npos), body))
+    if (start == std::string::npos ||
+        !ParseJson(response.substr(start, length ? length : std::string::npos), body))
         return false;
     std::string url = body.Str("webSocketDebuggerUrl"); // ws://127.0.0.1:port/devtools/...
     size_t slash = url.find('/', 5);
@@ -173,7 +158,7 @@ std::string UnixPath(const std::wstring& windowsPath) {
     // Otherwise go through the prefix's drive links: dosdevices/c: -> ../drive_c.
     if (windowsPath.size() < 3 || windowsPath[1] != L':')
         return std::string();
-    std::string rest = Narrow(windowsPath.substr(2));
+    std::string rest = ToUtf8(windowsPath.substr(2));
     for (char& c : rest)
         if (c == '\\')
             c = '/';
@@ -183,7 +168,7 @@ std::string UnixPath(const std::wstring& windowsPath) {
     std::wstring prefix = EnvVar(L"WINEPREFIX");
     if (prefix.empty())
         prefix = EnvVar(L"HOME") + L"/.wine";
-    return Narrow(prefix) + "/dosdevices/" + static_cast<char>(drive) + ":" + rest;
+    return ToUtf8(prefix) + "/dosdevices/" + static_cast<char>(drive) + ":" + rest;
 }
 
 std::vector<std::wstring> SplitArguments(const std::wstring& text) {
@@ -231,17 +216,16 @@ LaunchResult LaunchChromium(const std::wstring& userDataFolder, const std::wstri
         chromium = L"/usr/bin/chromium";
     std::wstring cdpPort = EnvVar(L"OVRA_STANDIN_CDP_PORT");
     std::vector<std::wstring> args = {
-        L"Z:\\bin\\bash", Wide(guardUnix), std::to_wstring(lifelinePort),
-        Wide(profileUnix) + L"/../standin-chromium.log", chromium,
-        L"--no-sandbox", L"--disable-gpu", L"--no-first-run", L"--no-default-browser-check",
+        L"Z:\\bin\\bash", FromUtf8(guardUnix), std::to_wstring(lifelinePort),
+        FromUtf8(profileUnix) + L"/../standin-chromium.log", chromium, L"--no-sandbox",
+        L"--disable-gpu", L"--no-first-run", L"--no-default-browser-check",
         L"--disable-background-networking", L"--disable-component-update", L"--disable-sync",
-        L"--disable-features=Translate,MediaRouter,OptimizationHints",
-        L"--password-store=basic",
+        L"--disable-features=Translate,MediaRouter,OptimizationHints", L"--password-store=basic",
         // No camera, no microphone and nobody to click "allow" here: the browser gets fake
         // devices and grants access itself.
         L"--use-fake-ui-for-media-stream", L"--use-fake-device-for-media-stream",
         L"--remote-debugging-port=" + (cdpPort.empty() ? std::wstring(L"0") : cdpPort),
-        L"--remote-allow-origins=*", L"--user-data-dir=" + Wide(profileUnix)};
+        L"--remote-allow-origins=*", L"--user-data-dir=" + FromUtf8(profileUnix)};
     if (EnvVar(L"OVRA_STANDIN_VISIBLE") != L"1")
         args.push_back(L"--headless=new");
     for (const std::wstring& extra : SplitArguments(extraArgs))

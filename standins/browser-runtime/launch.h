@@ -10,8 +10,8 @@
 
 struct LaunchResult {
     HRESULT hr = E_FAIL;
-    int port = 0;           // DevTools port on 127.0.0.1
-    std::string browserPath; // WebSocket path of the browser endpoint
+    int port = 0;                     // DevTools port on 127.0.0.1
+    std::string browserPath;          // WebSocket path of the browser endpoint
     SOCKET lifeline = INVALID_SOCKET; // closing it makes the guard end Chromium
 };
 

@@ -87,9 +87,8 @@ void Raise(const std::map<__int64, Handler*>& handlers, ICoreWebView2* sender, A
     }
 }
 
-class NavArgs final
-    : public ComObject<ICoreWebView2NavigationCompletedEventArgs,
-                       IID_ICoreWebView2NavigationCompletedEventArgs> {
+class NavArgs final : public ComObject<ICoreWebView2NavigationCompletedEventArgs,
+                                       IID_ICoreWebView2NavigationCompletedEventArgs> {
   public:
     NavArgs(bool success, UINT64 id) : success_(success), id_(id) {}
     HRESULT STDMETHODCALLTYPE get_IsSuccess(BOOL* value) override {
@@ -170,8 +169,7 @@ std::string MapUrl(const std::wstring& uri) {
            (tail == std::string::npos ? std::string() : url.substr(tail));
 }
 
-void Page::Send(const std::string& method, const std::string& params,
-                CdpConnection::Reply reply) {
+void Page::Send(const std::string& method, const std::string& params, CdpConnection::Reply reply) {
     browser->cdp->Send(method, params, sessionId, std::move(reply));
 }
 
@@ -277,21 +275,21 @@ void Page::SetBounds(const RECT& rect) {
     long width = rect.right - rect.left, height = rect.bottom - rect.top;
     if (width < 1 || height < 1 || closed)
         return;
-    Send("Emulation.setDeviceMetricsOverride",
-         "{\"width\":" + std::to_string(width) + ",\"height\":" + std::to_string(height) +
-             ",\"deviceScaleFactor\":0,\"mobile\":false}");
+    Send("Emulation.setDeviceMetricsOverride", "{\"width\":" + std::to_string(width) +
+                                                   ",\"height\":" + std::to_string(height) +
+                                                   ",\"deviceScaleFactor\":0,\"mobile\":false}");
     if (EnvVar(L"OVRA_STANDIN_VISIBLE") != L"1")
         return;
     // A visible browser window is laid over the host window's client area.
     POINT origin{rect.left, rect.top};
     if (parent)
         ClientToScreen(parent, &origin);
-    std::string box = "{\"left\":" + std::to_string(origin.x) + ",\"top\":" +
-                      std::to_string(origin.y) + ",\"width\":" + std::to_string(width) +
-                      ",\"height\":" + std::to_string(height) + "}";
+    std::string box =
+        "{\"left\":" + std::to_string(origin.x) + ",\"top\":" + std::to_string(origin.y) +
+        ",\"width\":" + std::to_string(width) + ",\"height\":" + std::to_string(height) + "}";
     std::shared_ptr<Browser> owner = browser;
-    owner->cdp->Send("Browser.getWindowForTarget", "{\"targetId\":" + JsonQuote(targetId) + "}",
-                     "", [owner, box](const JsonValue* result, const std::string&) {
+    owner->cdp->Send("Browser.getWindowForTarget", "{\"targetId\":" + JsonQuote(targetId) + "}", "",
+                     [owner, box](const JsonValue* result, const std::string&) {
                          if (result)
                              owner->cdp->Send("Browser.setWindowBounds",
                                               "{\"windowId\":" +
@@ -306,10 +304,10 @@ void Page::OpenDevTools() {
     if (!devTools || closed)
         return;
     std::string host = "127.0.0.1:" + std::to_string(browser->port);
-    std::string url = "http://" + host + "/devtools/inspector.html?ws=" + host +
-                      "/devtools/page/" + targetId;
-    browser->cdp->Send("Target.createTarget",
-                       "{\"url\":" + JsonQuote(url) + ",\"newWindow\":true}", "");
+    std::string url =
+        "http://" + host + "/devtools/inspector.html?ws=" + host + "/devtools/page/" + targetId;
+    browser->cdp->Send("Target.createTarget", "{\"url\":" + JsonQuote(url) + ",\"newWindow\":true}",
+                       "");
 }
 
 std::wstring Page::Source() const {
@@ -365,15 +363,14 @@ void Prepare(const std::shared_ptr<Page>& page, std::function<void(std::shared_p
 
 void Attach(const std::shared_ptr<Page>& page, std::function<void(std::shared_ptr<Page>)> done) {
     page->browser->usedTargets.insert(page->targetId);
-    page->browser->cdp->Send(
-        "Target.attachToTarget",
-        "{\"targetId\":" + JsonQuote(page->targetId) + ",\"flatten\":true}", "",
-        [page, done](const JsonValue* result, const std::string&) {
-            if (!result || result->Str("sessionId").empty())
-                return done(nullptr);
-            page->sessionId = result->Str("sessionId");
-            Prepare(page, done);
-        });
+    page->browser->cdp->Send("Target.attachToTarget",
+                             "{\"targetId\":" + JsonQuote(page->targetId) + ",\"flatten\":true}",
+                             "", [page, done](const JsonValue* result, const std::string&) {
+                                 if (!result || result->Str("sessionId").empty())
+                                     return done(nullptr);
+                                 page->sessionId = result->Str("sessionId");
+                                 Prepare(page, done);
+                             });
 }
 
 } // namespace
@@ -395,13 +392,12 @@ void OpenPage(const std::shared_ptr<Browser>& browser, HWND parent,
                         page->targetId = info.Str("targetId");
                         return Attach(page, done);
                     }
-            page->browser->cdp->Send(
-                "Target.createTarget", "{\"url\":\"about:blank\"}", "",
-                [page, done](const JsonValue* created, const std::string&) {
-                    if (!created)
-                        return done(nullptr);
-                    page->targetId = created->Str("targetId");
-                    Attach(page, done);
-                });
+            page->browser->cdp->Send("Target.createTarget", "{\"url\":\"about:blank\"}", "",
+                                     [page, done](const JsonValue* created, const std::string&) {
+                                         if (!created)
+                                             return done(nullptr);
+                                         page->targetId = created->Str("targetId");
+                                         Attach(page, done);
+                                     });
         });
 }

@@ -49,7 +49,9 @@ template <typename Interface, const IID& Iid> class ComObject : public Interface
 };
 
 #define STANDIN_NOTIMPL(name, ...)                                                                 \
-    HRESULT STDMETHODCALLTYPE name(__VA_ARGS__) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE name(__VA_ARGS__) override {                                         \
+        return E_NOTIMPL;                                                                          \
+    }
 #define STANDIN_NO_EVENT(name)                                                                     \
     STANDIN_NOTIMPL(add_##name, IUnknown*, EventRegistrationToken*)                                \
     STANDIN_NOTIMPL(remove_##name, EventRegistrationToken)
@@ -76,9 +78,9 @@ struct Page : std::enable_shared_from_this<Page> {
     RECT bounds{};
     bool closed = false;
 
-    bool scriptEnabled = true, webMessageEnabled = true, contextMenus = true,
-         zoomControl = true, devTools = true, statusBar = true, scriptDialogs = true,
-         hostObjects = true, errorPage = true;
+    bool scriptEnabled = true, webMessageEnabled = true, contextMenus = true, zoomControl = true,
+         devTools = true, statusBar = true, scriptDialogs = true, hostObjects = true,
+         errorPage = true;
     std::string guardScriptId;
     int guardGeneration = 0;
 

@@ -100,9 +100,9 @@ class View final : public ComObject<ICoreWebView2, IID_ICoreWebView2> {
     STANDIN_NO_EVENT(ContentLoading)
     STANDIN_NO_EVENT(SourceChanged)
     STANDIN_NO_EVENT(HistoryChanged)
-    HRESULT STDMETHODCALLTYPE add_NavigationCompleted(
-        ICoreWebView2NavigationCompletedEventHandler* handler,
-        EventRegistrationToken* token) override {
+    HRESULT STDMETHODCALLTYPE
+    add_NavigationCompleted(ICoreWebView2NavigationCompletedEventHandler* handler,
+                            EventRegistrationToken* token) override {
         return AddHandler(*page_, page_->navHandlers, handler, token);
     }
     HRESULT STDMETHODCALLTYPE remove_NavigationCompleted(EventRegistrationToken token) override {
@@ -148,8 +148,7 @@ class View final : public ComObject<ICoreWebView2, IID_ICoreWebView2> {
         if (handler)
             handler->AddRef();
         page_->Send("Runtime.evaluate",
-                    "{\"expression\":" + JsonQuote(ToUtf8(javaScript)) +
-                        ",\"returnByValue\":true}",
+                    "{\"expression\":" + JsonQuote(ToUtf8(javaScript)) + ",\"returnByValue\":true}",
                     [handler](const JsonValue* result, const std::string&) {
                         if (!handler)
                             return;
@@ -174,9 +173,9 @@ class View final : public ComObject<ICoreWebView2, IID_ICoreWebView2> {
     }
     STANDIN_NOTIMPL(PostWebMessageAsJson, LPCWSTR)
     STANDIN_NOTIMPL(PostWebMessageAsString, LPCWSTR)
-    HRESULT STDMETHODCALLTYPE add_WebMessageReceived(
-        ICoreWebView2WebMessageReceivedEventHandler* handler,
-        EventRegistrationToken* token) override {
+    HRESULT STDMETHODCALLTYPE
+    add_WebMessageReceived(ICoreWebView2WebMessageReceivedEventHandler* handler,
+                           EventRegistrationToken* token) override {
         return AddHandler(*page_, page_->messageHandlers, handler, token);
     }
     HRESULT STDMETHODCALLTYPE remove_WebMessageReceived(EventRegistrationToken token) override {

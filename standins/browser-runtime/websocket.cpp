@@ -9,8 +9,7 @@
 
 namespace {
 
-const char Base64Alphabet[] =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+const char Base64Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 std::string Base64(const unsigned char* data, size_t n) {
     std::string out;
@@ -78,7 +77,8 @@ bool SendFrame(WebSocket& ws, unsigned char opcode, const std::string& payload) 
     } else {
         frame.push_back(0x80 | 127);
         for (int shift = 56; shift >= 0; shift -= 8)
-            frame.push_back(static_cast<unsigned char>(static_cast<unsigned long long>(n) >> shift));
+            frame.push_back(
+                static_cast<unsigned char>(static_cast<unsigned long long>(n) >> shift));
     }
     unsigned char mask[4];
     BCryptGenRandom(nullptr, mask, sizeof mask, BCRYPT_USE_SYSTEM_PREFERRED_RNG);
@@ -92,8 +92,8 @@ bool SendFrame(WebSocket& ws, unsigned char opcode, const std::string& payload) 
 } // namespace
 
 SOCKET ConnectLoopback(int port) {
-    SOCKET s = WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
-                          WSA_FLAG_NO_HANDLE_INHERIT);
+    SOCKET s =
+        WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
     if (s == INVALID_SOCKET)
         return s;
     sockaddr_in address{};
@@ -116,9 +116,10 @@ bool WsConnect(WebSocket& ws, int port, const std::string& path) {
     unsigned char nonce[16];
     BCryptGenRandom(nullptr, nonce, sizeof nonce, BCRYPT_USE_SYSTEM_PREFERRED_RNG);
     std::string key = Base64(nonce, sizeof nonce);
-    std::string request = "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
-                          "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Key: " +
-                          key + "\r\nSec-WebSocket-Version: 13\r\n\r\n";
+    std::string request =
+        "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
+        "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Key: " + key +
+        "\r\nSec-WebSocket-Version: 13\r\n\r\n";
     if (!SendAll(ws.socket, request.data(), request.size()))
         return false;
 
