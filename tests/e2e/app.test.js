@@ -9,6 +9,7 @@ const fs = require('node:fs');
 const path = require('node:path');
 const { spawn } = require('node:child_process');
 const { startOtaSession, digestOf } = require('./ota-support');
+const { probe } = require('./shell-support');
 const { sleep, waitFor, BUILD_DIR, REPO } = require('../harness/wine');
 const {
   runtimeEnv, freePort, connectToPage, chromiumProcessesUnder,
@@ -41,6 +42,7 @@ const RECORD_EVENTS = `(() => {
 })();`;
 
 let ctx;
+let offeredDigest;
 let ai;
 let cdpPort;
 let app;
@@ -93,6 +95,7 @@ before(async () => {
   ctx = await startOtaSession();
   // The next release is on offer: the same program, one version up.
   fs.copyFileSync(NEXT, ctx.offered);
+  offeredDigest = digestOf(ctx.offered);
   ai = await startAiService();
   cdpPort = await freePort();
   appStarted = Date.now();
@@ -168,30 +171,32 @@ test('F5 in the window reloads the page and hostReady arrives again', async () =
 });
 
 test('window buttons maximise, restore and minimise; a second start brings it back', async () => {
-  const before = await mainWindow();
+  const state = async () => probe(ctx.session, 'info');
+  const until = (check, what) => waitFor(async () => {
+    const w = await state();
+    return w && check(w) ? w : null;
+  }, { what });
   await page.locator('#btnMax').click();
-  const maxed = await waitFor(() => {
-    const w = ctx.session.windows('^OVRA-Zirer$').find((x) => x.width > 700);
-    return w && w.width > before.width ? w : null;
-  }, { what: 'maximised window' });
-  assert.ok(maxed.width >= 1900, `maximised width ${maxed.width}`);
+  await until((w) => w.zoomed === 1, 'maximised window');
   await page.locator('#btnMax').click();
-  await waitFor(() => {
-    const w = ctx.session.windows('^OVRA-Zirer$').find((x) => x.width > 700);
-    return w && w.width === before.width ? w : null;
-  }, { what: 'restored window' });
+  await until((w) => w.zoomed === 0 && w.iconic === 0, 'restored window');
   await page.locator('#btnMin').click();
-  await waitFor(() => !ctx.session.windows('^OVRA-Zirer$').some((x) => x.width > 700),
-    { what: 'minimised window' });
+  await until((w) => w.iconic === 1, 'minimised window');
   const second = await ctx.session.run(ctx.exeWin, [], { env: appEnv(), timeoutMs: 60000 });
   assert.equal(second.code, 0);
-  await mainWindow();
+  const w = await until((x) => x.iconic === 0 && x.foreground === 1, 'window back in front');
+  assert.equal(w.count, 1);
 });
 
 test('an update started from the page replaces the exe and the new version comes up', async () => {
   await page.evaluate(() => { window.__pct = []; window.__ovra.on('ota', (p) => window.__pct.push(p)); });
-  await page.locator('#otaPill').click();
-  await page.locator('#otaModal').waitFor({ state: 'visible' });
+  // After the reload the page knows of no update yet: its first click asks the host, the
+  // next one opens the dialog for the update the host reported.
+  await waitFor(async () => {
+    await page.locator('#otaPill').click();
+    await sleep(1500);
+    return page.locator('#otaModal').isVisible();
+  }, { timeoutMs: 60000, what: 'the update dialog' });
   await page.locator('#btnOtaGo').click();
   const exit = await Promise.race([app.exited, sleep(120000).then(() => null)]);
   assert.ok(exit, 'the window closed after the update was applied');
@@ -205,7 +210,7 @@ test('an update started from the page replaces the exe and the new version comes
     assert.ok(pcts.length > 10 && pcts.at(-1) === 100, `progress ${pcts.join(',')}`);
   }
   await browser.close().catch(() => {});
-  await waitFor(() => digestOf(ctx.exe) === ctx.offeredDigest,
+  await waitFor(() => digestOf(ctx.exe) === offeredDigest,
     { timeoutMs: 60000, what: 'the swap script to replace the exe' });
   assert.equal(digestOf(`${ctx.exe}.bak`), ctx.installedDigest);
   // The swap script starts the new build, which shows its own version in the page.
@@ -234,7 +239,8 @@ test('a digest mismatch is shown and leaves the exe alone; a check without serve
     { timeoutMs: 60000, what: 'otaStatus after a failed check' });
   assert.equal(status.payload.available, false);
 
-  await page.locator('#btnClose').click();
+  // The update dialog still covers the page after the failure; the button is behind it.
+  await page.locator('#btnClose').dispatchEvent('click');
   const exit = await Promise.race([app.exited, sleep(30000).then(() => null)]);
   assert.ok(exit && exit.code === 0, 'closed with exit code 0');
 });
