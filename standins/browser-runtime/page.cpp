@@ -1,3 +1,4 @@
+#include "bridge/utf8.h"
 #include "launch.h"
 #include "runtime.h"
 
@@ -32,16 +33,6 @@ const char ChannelScript[] = R"JS((function () {
   if (!window.chrome) window.chrome = {};
   window.chrome.webview = webview;
 })();)JS";
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 std::string PercentDecode(const std::string& text) {
     std::string out;
