@@ -36,7 +36,11 @@ async function startUpdateServer(root, args = []) {
   return {
     port, base, control,
     requests: async () => (await (await fetch(`${base}/control`)).json()).requests,
-    stop: () => new Promise((resolve) => { proc.on('exit', resolve); proc.kill('SIGTERM'); }),
+    stop: () => new Promise((resolve) => {
+      if (proc.exitCode !== null || proc.signalCode !== null) return resolve();
+      proc.on('exit', resolve);
+      proc.kill('SIGTERM');
+    }),
   };
 }
 
