@@ -143,7 +143,8 @@ test('a second update while one is running is refused and changes nothing', asyn
 
 test('the swap waits while the old exe is still running', async () => {
   // Hold the installed exe open first: a check whose manifest trickles in slowly.
-  await ctx.server.control({ manifestFault: 'trickle', trickleBytes: 8, trickleDelayMs: 700 });
+  await ctx.server.control({ manifestFault: 'trickle', trickleBytes: 8, trickleDelayMs: 700,
+    clearRequests: true });
   const busy = ctx.spawn(['--check-ota']);
   let running = true;
   busy.exited.then(() => { running = false; });
