@@ -40,7 +40,8 @@ trap 'kill $services 2>/dev/null; wait $services 2>/dev/null' EXIT
 ps_dir="$WINEPREFIX/drive_c/windows/system32/WindowsPowerShell/v1.0"
 mkdir -p "$ps_dir" && cp "$build/standins/powershell.exe" "$ps_dir/powershell.exe"
 export WEBVIEW2_BROWSER_EXECUTABLE_FOLDER="Z:${build//\//\\}\\standin-runtime"
-(( headless )) || export OVRA_STANDIN_VISIBLE=1
+# A visible browser window, on the desktop or on the private display of the screenshots.
+export OVRA_STANDIN_VISIBLE=1
 # ------------------------------------------------------------------------------------
 
 wine "$root/out/app/OVRA-Zirer.exe" "$@" &
