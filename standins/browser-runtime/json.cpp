@@ -102,6 +102,26 @@ struct Reader {
         }
         return false;
     }
+    // The comma-separated items of an object or array whose opening bracket is at pos,
+    // up to and including `close`; `item` reads one item.
+    template <typename Item> bool Sequence(char close, Item item) {
+        ++pos;
+        SkipSpace();
+        if (pos < s.size() && s[pos] == close) {
+            ++pos;
+            return true;
+        }
+        for (;;) {
+            if (!item())
+                return false;
+            SkipSpace();
+            if (pos < s.size() && s[pos] == ',') {
+                ++pos;
+                continue;
+            }
+            return pos < s.size() && s[pos++] == close;
+        }
+    }
     bool Value(JsonValue& v) {
         if (++depth > 200)
             return false;
@@ -113,59 +133,23 @@ struct Reader {
         char c = s[pos];
         if (c == '{') {
             v.kind = JsonValue::Object;
-            ++pos;
-            SkipSpace();
-            if (pos < s.size() && s[pos] == '}') {
-                ++pos;
-            } else {
-                for (;;) {
-                    SkipSpace();
-                    std::string key;
-                    if (pos >= s.size() || s[pos] != '"' || !StringBody(key)) {
-                        ok = false;
-                        break;
-                    }
-                    SkipSpace();
-                    if (pos >= s.size() || s[pos++] != ':') {
-                        ok = false;
-                        break;
-                    }
-                    v.members.emplace_back(std::move(key), JsonValue());
-                    if (!Value(v.members.back().second)) {
-                        ok = false;
-                        break;
-                    }
-                    SkipSpace();
-                    if (pos < s.size() && s[pos] == ',') {
-                        ++pos;
-                        continue;
-                    }
-                    ok = pos < s.size() && s[pos++] == '}';
-                    break;
-                }
-            }
+            ok = Sequence('}', [&] {
+                SkipSpace();
+                std::string key;
+                if (pos >= s.size() || s[pos] != '"' || !StringBody(key))
+                    return false;
+                SkipSpace();
+                if (pos >= s.size() || s[pos++] != ':')
+                    return false;
+                v.members.emplace_back(std::move(key), JsonValue());
+                return Value(v.members.back().second);
+            });
         } else if (c == '[') {
             v.kind = JsonValue::Array;
-            ++pos;
-            SkipSpace();
-            if (pos < s.size() && s[pos] == ']') {
-                ++pos;
-            } else {
-                for (;;) {
-                    v.items.emplace_back();
-                    if (!Value(v.items.back())) {
-                        ok = false;
-                        break;
-                    }
-                    SkipSpace();
-                    if (pos < s.size() && s[pos] == ',') {
-                        ++pos;
-                        continue;
-                    }
-                    ok = pos < s.size() && s[pos++] == ']';
-                    break;
-                }
-            }
+            ok = Sequence(']', [&] {
+                v.items.emplace_back();
+                return Value(v.items.back());
+            });
         } else if (c == '"') {
             v.kind = JsonValue::String;
             ok = StringBody(v.text);
