@@ -7,9 +7,7 @@ set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="${OVRA_BUILD_DIR:-$root/build}"
 
-"$root/scripts/setup.sh" || exit 1
-cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" >/dev/null &&
-  make -C "$build" -j2 --no-print-directory || exit 1
+OVRA_BUILD_DIR="$build" "$root/scripts/build.sh" || exit 1
 
 mkdir -p "$root/out/app"
 cp "$build/OVRA-Zirer.exe" "$root/out/app/"

@@ -1,0 +1,9 @@
+#!/bin/bash
+# Sets up the machine and builds everything into $OVRA_BUILD_DIR (default build/).
+set -uo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build="${OVRA_BUILD_DIR:-$root/build}"
+
+"$root/scripts/setup.sh" || exit 1
+cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" >/dev/null &&
+  make -C "$build" -j2 --no-print-directory
