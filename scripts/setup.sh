@@ -8,6 +8,7 @@ packages=(
   g++-mingw-w64-x86-64-posix  # cross compiler, windres, objdump
   cmake make
   wine wine64                 # runs the Windows build
+  libgnutls30                 # Wine's BCrypt verifies update signatures through it
   xvfb x11-apps xdotool       # private display, screen grabs (xwd), window lookup
   imagemagick                 # screen grabs to PNG and pixels
   chromium                    # the page tests' browser

@@ -24,8 +24,12 @@ std::wstring StartupStatusPayload(const OtaCheckResult& result) {
 }
 
 std::wstring CheckStatusPayload(const OtaCheckResult& result) {
-    return std::wstring(L"{\"available\":") + Bool(result.available) + L",\"version\":\"" +
-           JsonEscape(result.version) + L"\"}";
+    std::wstring payload = std::wstring(L"{\"available\":") + Bool(result.available) +
+                           L",\"version\":\"" + JsonEscape(result.version) + L"\"";
+    // A refused manifest is not "no update": the page says the offer was not trusted.
+    if (!result.refused.empty())
+        payload += L",\"error\":\"" + JsonEscape(RefusalMessage(result)) + L"\"";
+    return payload + L"}";
 }
 
 void StartupOtaTask() {
@@ -49,7 +53,9 @@ void ApplyOtaTask() {
         return;
     }
     OtaCheckResult result = CheckOta();
-    if (result.available)
+    if (!result.refused.empty())
+        EmitToPage("ota", OtaErrorPayload(RefusalMessage(result)));
+    else if (result.available)
         ApplyUpdate(result);
     else
         EmitToPage("ota", L"{\"stage\":\"noop\"}");

@@ -16,6 +16,9 @@
 
 namespace {
 
+// A manifest that a build with a signing key refused, on either command.
+const int ManifestRefusedCode = 7;
+
 // Lines go out at once so a parent reading the pipe sees them as they happen.
 void Print(const char* format, ...) {
     va_list args;
@@ -44,10 +47,18 @@ int PrintCheck(const OtaCheckResult& r) {
     Print("url=%s\n", Utf8(r.url).c_str());
     Print("sha256=%s\n", Utf8(r.sha256).c_str());
     Print("notes=%s\n", Utf8(r.notes).c_str());
+    if (!r.refused.empty()) {
+        Print("%s\n", Utf8(RefusalMessage(r)).c_str());
+        return ManifestRefusedCode;
+    }
     return r.available ? 10 : 0;
 }
 
 int ApplyFromConsole(const OtaCheckResult& r) {
+    if (!r.refused.empty()) {
+        Print("%s, nothing was downloaded\n", Utf8(RefusalMessage(r)).c_str());
+        return ManifestRefusedCode;
+    }
     if (!r.available) {
         Print("noop: no update available\n");
         return 0;

@@ -5,6 +5,7 @@
 #include "ota/http_client.h"
 #include "ota/manifest.h"
 #include "ota/ota_log.h"
+#include "ota/signature.h"
 
 #include <cstdint>
 
@@ -24,6 +25,24 @@ OtaCheckResult ReadManifest(const std::string& body) {
     return result;
 }
 
+OtaCheckResult ReadManifestWithKey(const std::string& body, const std::string& publicKey) {
+    if (publicKey.empty())
+        return ReadManifest(body);
+    ManifestTrust trust = CheckManifestSignature(
+        publicKey, JsonGetString(body, "version"), JsonGetString(body, "url"),
+        JsonGetString(body, "sha256"), JsonGetString(body, "signature"));
+    if (trust == ManifestTrust::Signed)
+        return ReadManifest(body);
+    OtaCheckResult refused;
+    refused.refused = ManifestRefusalReason(trust);
+    OtaLog("CheckOta refused: " + WideToUtf8(refused.refused));
+    return refused;
+}
+
+std::wstring RefusalMessage(const OtaCheckResult& result) {
+    return L"update refused: " + result.refused;
+}
+
 OtaCheckResult CheckOta() {
     uint32_t status = 0;
     bool ok = false;
@@ -34,5 +53,5 @@ OtaCheckResult CheckOta() {
         OtaLog("CheckOta failed or empty body");
         return OtaCheckResult();
     }
-    return ReadManifest(body);
+    return ReadManifestWithKey(body, BuiltInOtaKey());
 }

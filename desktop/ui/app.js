@@ -900,6 +900,10 @@
       } else {
         setPill('otaPill', 'ok', '系统最新');
       }
+    } else if (p && p.error) {
+      // The host refused what the update server offered (an unsigned or forged manifest).
+      setPill('otaPill', 'bad', '更新被拒绝');
+      logEvent('OTA ' + p.error);
     } else {
       setPill('otaPill', 'ok', '系统最新');
     }
