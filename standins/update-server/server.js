@@ -4,7 +4,14 @@
 // the HTTP proxy of a client whose manifest URL names another host.
 //
 //   node server.js --port 0 --root DIR [--file NAME] [--version V] [--notes TEXT] [--force]
+//                  [--sign-key PRIVATE.pem|none]
+//   node server.js --port 0 --release DIR
 //
+// Generated manifests are signed as the release command signs them, by default with the
+// test key (POST /control {"signature": "omit"} leaves the member out, any other text
+// is sent as the signature; {"signKey": PATH} signs with another key). With --release
+// it serves a folder written by scripts/release.js as it stands: its version.json and
+// the program beside it.
 // Prints "listening <port>". Misbehaviour is chosen per request with ?fault=NAME or for
 // every later request with POST /control {"manifestFault": NAME, "fileFault": NAME, ...}.
 // GET /control returns the settings and the requests seen so far.
@@ -14,13 +21,16 @@ const crypto = require('crypto');
 const fs = require('fs');
 const http = require('http');
 const path = require('path');
+const { signatureOf, readPrivateKey } = require('../../scripts/release.js');
+
+const TEST_KEY = path.join(__dirname, '..', '..', 'tests', 'keys', 'ota-test-key.private.pem');
 
 const FAULTS = ['none', 'reset', '404', '500', 'empty', 'html200', 'nolength', 'short', 'long',
   'trickle', 'bom', 'wrongdigest'];
 
 function parseArgs(argv) {
   const opts = { port: 0, root: process.cwd(), file: 'OVRA-Zirer.exe', version: '1.0.5',
-    notes: 'bug fixes', force: false };
+    notes: 'bug fixes', force: false, 'sign-key': TEST_KEY, release: null };
   for (let i = 0; i < argv.length; i++) {
     const a = argv[i];
     if (a === '--force') opts.force = true;
@@ -28,6 +38,7 @@ function parseArgs(argv) {
     else throw new Error(`unknown argument ${a}`);
   }
   opts.port = Number(opts.port);
+  if (opts.release) opts.root = opts.release;
   return opts;
 }
 
@@ -45,8 +56,34 @@ function createState(opts) {
     trickleBytes: 1024,
     trickleDelayMs: 50,
     requests: [],
+    ...signingState(opts),
   };
 }
+
+// --- signed manifests and release folders ----------------------------------------
+
+function signingState(opts) {
+  return {
+    release: opts.release ? path.resolve(opts.release) : null,
+    signKey: opts['sign-key'] === 'none' ? null : opts['sign-key'],
+    signature: null,       // null: sign with signKey; 'omit': no member; else sent as is
+  };
+}
+
+// Puts the signature member after the signed values, where the release command has it.
+function signManifest(state, m) {
+  if (state.signature === 'omit' || (state.signature === null && !state.signKey)) return m;
+  const signature = state.signature !== null ? state.signature
+    : signatureOf(m.version, m.url, m.sha256 || '', readPrivateKey(fs.readFileSync(state.signKey)));
+  const { notes, force, ...values } = m;
+  return { ...values, signature, notes, force };
+}
+
+function releaseManifest(state) {
+  return fs.readFileSync(path.join(state.release, 'version.json'));
+}
+
+// ----------------------------------------------------------------------------------
 
 const digestCache = new Map();
 function fileDigest(file) {
@@ -59,6 +96,11 @@ function fileDigest(file) {
 }
 
 function manifestBody(state, host, fault) {
+  const text = state.release ? releaseManifest(state) : generatedManifest(state, host, fault);
+  return fault === 'bom' ? Buffer.concat([Buffer.from([0xef, 0xbb, 0xbf]), text]) : text;
+}
+
+function generatedManifest(state, host, fault) {
   const file = path.join(state.root, state.file);
   const m = { version: state.version };
   m.url = state.url !== null ? state.url : `http://${host}/ota/${encodeURIComponent(state.file)}`;
@@ -67,8 +109,7 @@ function manifestBody(state, host, fault) {
   if (fault === 'wrongdigest') m.sha256 = crypto.createHash('sha256').update('other').digest('hex');
   m.notes = state.notes;
   m.force = state.force;
-  const text = Buffer.from(JSON.stringify(m, null, 2), 'utf8');
-  return fault === 'bom' ? Buffer.concat([Buffer.from([0xef, 0xbb, 0xbf]), text]) : text;
+  return Buffer.from(JSON.stringify(signManifest(state, m), null, 2), 'utf8');
 }
 
 // Raw responses, so lengths and connection handling can be wrong on purpose.
@@ -174,7 +215,7 @@ function handleControl(req, res, state) {
       res.end(`bad control request; faults: ${FAULTS.join(' ')}\n`);
       return;
     }
-    for (const [k, v] of Object.entries(change)) if (k !== 'requests' && k !== 'root') state[k] = v;
+    for (const [k, v] of Object.entries(change)) if (!['requests', 'root', 'release'].includes(k)) state[k] = v;
     if (change.clearRequests) state.requests = [];
     res.writeHead(200, { 'Content-Type': 'application/json' });
     res.end(JSON.stringify(state));

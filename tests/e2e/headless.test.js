@@ -4,7 +4,9 @@
 
 const { test, before, after } = require('node:test');
 const assert = require('node:assert/strict');
-const { startOtaSession } = require('./ota-support.js');
+const { startOtaSession, TEST_KEY, OTHER_KEY } = require('./ota-support.js');
+const { signatureOf, readPrivateKey } = require('../../scripts/release.js');
+const fs = require('node:fs');
 
 let ctx;
 before(async () => { ctx = await startOtaSession(); });
@@ -82,4 +84,39 @@ test('--check-ota reads manifests with a byte-order mark or without a length', a
     assert.equal(r.lines[1], 'remote=1.0.5', fault);
   }
   await ctx.server.control({ manifestFault: 'none' });
+});
+
+test('unsigned, wrongly signed and re-signed manifests are refused: own code, clear line, no download', async () => {
+  const url = 'http://127.0.0.1:8791/ota/OVRA-Zirer.exe';
+  const testKey = readPrivateKey(fs.readFileSync(TEST_KEY));
+  const cases = [
+    [{ signature: 'omit' }, 'manifest is not signed'],
+    // The vendor's signature, but of another offer.
+    [{ signature: signatureOf('1.0.5', 'http://elsewhere.example/OVRA-Zirer.exe', ctx.offeredDigest, testKey) },
+      'manifest signature does not verify'],
+    [{ signKey: OTHER_KEY }, 'manifest signature does not verify'],
+    [{ signature: 'c2lnbmVk' }, 'manifest signature is malformed'],
+    [{ sha256: 'omit' }, 'signed manifest has no valid sha256 digest'],
+    [{ manifestFault: 'html200' }, 'manifest is not signed'],
+  ];
+  for (const [change, reason] of cases) {
+    await ctx.server.control({ ...change, clearRequests: true });
+    const mark = ctx.logMark();
+    let r = await ctx.run(['--check-ota']);
+    assert.equal(r.code, 7, reason);
+    assert.deepEqual(r.lines, ['local=1.0.4', 'remote=', 'available=false', 'url=', 'sha256=', 'notes=',
+      `update refused: ${reason}`]);
+    assert.deepEqual(ctx.logSince(mark).slice(2), [`CheckOta refused: ${reason}`]);
+
+    r = await ctx.run(['--apply-ota']);
+    assert.equal(r.code, 7, reason);
+    assert.deepEqual(r.lines, [`update refused: ${reason}, nothing was downloaded`]);
+    const asked = (await ctx.server.requests()).map((q) => q.url);
+    assert.ok(asked.length >= 2 && asked.every((u) => u.endsWith('/ota/version.json')), asked.join(' '));
+    await ctx.server.control({ signature: null, signKey: TEST_KEY, sha256: null, manifestFault: 'none' });
+  }
+  // The genuine offer still goes through, with the url the signature covers.
+  const r = await ctx.run(['--check-ota']);
+  assert.equal(r.code, 10);
+  assert.equal(r.lines[3], `url=${url}`);
 });

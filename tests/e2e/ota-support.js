@@ -1,7 +1,8 @@
 'use strict';
 // Shared set-up for the update tests: the update server stand-in as the Wine session's
 // HTTP proxy, the digest verifier installed as the prefix's PowerShell, and the exe in
-// a folder whose name holds a space, &, %, an apostrophe and Chinese characters.
+// a folder whose name holds a space, &, %, an apostrophe and Chinese characters. The
+// build under test trusts the test signing key, and the stand-in signs with it.
 
 const { spawn } = require('node:child_process');
 const crypto = require('node:crypto');
@@ -12,6 +13,19 @@ const { startWineSession, waitFor, BUILD_DIR, EXE, REPO } = require('../harness/
 const SERVER = path.join(REPO, 'standins', 'update-server', 'server.js');
 const VERIFIER = path.join(BUILD_DIR, 'standins', 'powershell.exe');
 const FOLDER = "Apps\\it's a b&c 100% 更新测试";
+const KEYS = path.join(REPO, 'tests', 'keys');
+const TEST_KEY = path.join(KEYS, 'ota-test-key.private.pem');
+const OTHER_KEY = path.join(KEYS, 'ota-other-test-key.private.pem');
+
+// The update tests expect a build that takes only manifests signed with the test key.
+function requireTestKeyBuild() {
+  const cache = fs.readFileSync(path.join(BUILD_DIR, 'CMakeCache.txt'), 'utf8');
+  const key = /^OVRA_OTA_PUBLIC_KEY:FILEPATH=(.*)$/m.exec(cache);
+  const want = fs.readFileSync(path.join(KEYS, 'ota-test-key.public.pem'), 'utf8');
+  if (!key || !key[1] || !fs.existsSync(key[1]) || fs.readFileSync(key[1], 'utf8') !== want) {
+    throw new Error(`${BUILD_DIR} is not built with the test signing key; build it with scripts/build.sh`);
+  }
+}
 
 const digestOf = (file) => crypto.createHash('sha256').update(fs.readFileSync(file)).digest('hex');
 
@@ -45,6 +59,7 @@ async function startUpdateServer(root, args = []) {
 }
 
 async function startOtaSession() {
+  requireTestKeyBuild();
   const session = await startWineSession();
   const root = fs.mkdtempSync(path.join(session.dir, 'server-'));
   // The offered build: the same program with a trailer, so it is a real executable
@@ -97,7 +112,8 @@ async function startOtaSession() {
       fs.rmSync(`${exe}.bak`, { force: true });
       fs.rmSync(ctx.download, { force: true });
       await server.control({ manifestFault: 'none', fileFault: 'none', sha256: null,
-        version: '1.0.5', notes: 'bug fixes', force: false, url: null });
+        version: '1.0.5', notes: 'bug fixes', force: false, url: null, signature: null,
+        signKey: TEST_KEY });
     },
     async stop() {
       await server.stop();
@@ -108,4 +124,4 @@ async function startOtaSession() {
   return ctx;
 }
 
-module.exports = { startOtaSession, startUpdateServer, digestOf, waitFor };
+module.exports = { startOtaSession, startUpdateServer, digestOf, waitFor, TEST_KEY, OTHER_KEY };
