@@ -18,7 +18,7 @@ wine_session_stop
 # The Node tests start their own Wine sessions and browsers.
 unset WINEPREFIX DISPLAY
 export OVRA_BUILD_DIR="$build"
-for dir in tests/e2e tests/page; do
+for dir in tests/scripts tests/e2e tests/page; do
   if compgen -G "$root/$dir/*.test.js" >/dev/null; then
     (cd "$root" && node --test --test-concurrency=1 "$dir/") || failed=1
   fi

@@ -8,7 +8,7 @@ const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const path = require('node:path');
 const { spawn } = require('node:child_process');
-const { startOtaSession, digestOf } = require('./ota-support');
+const { startOtaSession, digestOf, OTHER_KEY } = require('./ota-support');
 const { probe } = require('./shell-support');
 const { sleep, waitFor, BUILD_DIR, REPO } = require('../harness/wine');
 const {
@@ -231,6 +231,19 @@ test('a digest mismatch is shown and leaves the exe alone; a check without serve
   await openPage();
   await page.evaluate(() => window.__ovra.post({ cmd: 'applyOta' }));
   await page.locator('.toast', { hasText: '升级失败: sha256 mismatch' }).waitFor({ timeout: 60000 });
+  assert.equal(digestOf(ctx.exe), ctx.installedDigest);
+
+  // A manifest signed with another key: the update is refused, the check says so.
+  await ctx.server.control({ manifestFault: 'none', signKey: OTHER_KEY });
+  await page.evaluate(() => window.__ovra.post({ cmd: 'applyOta' }));
+  await page.locator('.toast', { hasText: '升级失败: update refused: manifest signature does not verify' })
+    .waitFor({ timeout: 60000 });
+  await page.evaluate(() => window.__ovra.post({ cmd: 'checkOta' }));
+  const refused = await waitFor(async () => (await seen('otaStatus')).find((s) => s.payload.error),
+    { timeoutMs: 60000, what: 'otaStatus of a refused check' });
+  assert.deepEqual(refused.payload, { available: false, version: '',
+    error: 'update refused: manifest signature does not verify' });
+  await waitFor(async () => (await text('#otaPill')).includes('更新被拒绝'), { what: 'refused pill' });
   assert.equal(digestOf(ctx.exe), ctx.installedDigest);
 
   await ctx.server.stop();
