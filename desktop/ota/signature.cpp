@@ -32,11 +32,11 @@ int Base64Value(char c) {
 
 bool Sha256(const std::string& data, unsigned char (&digest)[32]) {
     BCRYPT_ALG_HANDLE algorithm = nullptr;
-    if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0)))
+    if (!BCRYPT_SUCCESS(
+            BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0)))
         return false;
     NTSTATUS status =
-        BCryptHash(algorithm, nullptr, 0,
-                   reinterpret_cast<PUCHAR>(const_cast<char*>(data.data())),
+        BCryptHash(algorithm, nullptr, 0, reinterpret_cast<PUCHAR>(const_cast<char*>(data.data())),
                    static_cast<ULONG>(data.size()), digest, sizeof(digest));
     BCryptCloseAlgorithmProvider(algorithm, 0);
     return BCRYPT_SUCCESS(status);
@@ -102,8 +102,8 @@ bool VerifyP256Signature(const std::string& publicPoint, const std::string& mess
     BCRYPT_KEY_HANDLE key = nullptr;
     if (BCRYPT_SUCCESS(BCryptImportKeyPair(algorithm, nullptr, BCRYPT_ECCPUBLIC_BLOB, &key, blob,
                                            sizeof(blob), 0))) {
-        verified = BCryptVerifySignature(key, nullptr, digest, sizeof(digest), sig, sizeof(sig),
-                                         0) == 0;
+        verified =
+            BCryptVerifySignature(key, nullptr, digest, sizeof(digest), sig, sizeof(sig), 0) == 0;
         BCryptDestroyKey(key);
     }
     BCryptCloseAlgorithmProvider(algorithm, 0);

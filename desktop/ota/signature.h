@@ -24,7 +24,14 @@ bool DecodeBase64(const std::string& text, std::string& out);
 bool VerifyP256Signature(const std::string& publicPoint, const std::string& message,
                          const std::string& signature);
 
-enum class ManifestTrust { Signed, NotSigned, LineBreak, NoDigest, MalformedSignature, BadSignature };
+enum class ManifestTrust {
+    Signed,
+    NotSigned,
+    LineBreak,
+    NoDigest,
+    MalformedSignature,
+    BadSignature
+};
 
 // Whether a manifest's values carry a good signature by `publicPoint`. A signed
 // manifest must give a well-formed SHA-256 digest: the signature vouches for the file

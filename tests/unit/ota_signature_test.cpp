@@ -23,8 +23,9 @@ std::string Raw(const char* base64) {
 }
 
 std::string LogTail(size_t from) {
-    HANDLE file = CreateFileW(OtaLogPath().c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE file =
+        CreateFileW(OtaLogPath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                    OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return std::string();
     std::string text(GetFileSize(file, nullptr), '\0');
@@ -64,12 +65,12 @@ TEST_CASE("base64: the standard alphabet, padding optional, nothing else") {
     CHECK(out == "\xFB\xFF\xBF");
     CHECK(DecodeBase64("", out));
     CHECK(out.empty());
-    CHECK_FALSE(DecodeBase64("TW Fu", out));  // white space
-    CHECK_FALSE(DecodeBase64("TWF-", out));   // the URL alphabet
-    CHECK_FALSE(DecodeBase64("TWFuT", out));  // a lone sixth of a byte
-    CHECK_FALSE(DecodeBase64("TQ=", out));    // padding that does not complete a group
+    CHECK_FALSE(DecodeBase64("TW Fu", out)); // white space
+    CHECK_FALSE(DecodeBase64("TWF-", out));  // the URL alphabet
+    CHECK_FALSE(DecodeBase64("TWFuT", out)); // a lone sixth of a byte
+    CHECK_FALSE(DecodeBase64("TQ=", out));   // padding that does not complete a group
     CHECK_FALSE(DecodeBase64("T===", out));
-    CHECK_FALSE(DecodeBase64("TR==", out));   // stray bits: a second spelling of "M"
+    CHECK_FALSE(DecodeBase64("TR==", out)); // stray bits: a second spelling of "M"
     CHECK(Raw(SignedMessageSignature).size() == 64);
 }
 
