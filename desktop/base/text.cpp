@@ -1,24 +1,28 @@
-#include "bridge/text.h"
+#include "base/text.h"
 
 #include <windows.h>
 
 #include <cwchar>
 
 std::wstring Utf8ToWide(const std::string& bytes) {
-    if (bytes.empty()) return std::wstring();
+    if (bytes.empty())
+        return std::wstring();
     int n = static_cast<int>(bytes.size());
     int len = MultiByteToWideChar(CP_UTF8, 0, bytes.data(), n, nullptr, 0);
-    if (len <= 0) return std::wstring();
+    if (len <= 0)
+        return std::wstring();
     std::wstring text(static_cast<size_t>(len), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, bytes.data(), n, &text[0], len);
     return text;
 }
 
 std::string WideToUtf8(const std::wstring& text) {
-    if (text.empty()) return std::string();
+    if (text.empty())
+        return std::string();
     int n = static_cast<int>(text.size());
     int len = WideCharToMultiByte(CP_UTF8, 0, text.data(), n, nullptr, 0, nullptr, nullptr);
-    if (len <= 0) return std::string();
+    if (len <= 0)
+        return std::string();
     std::string bytes(static_cast<size_t>(len), '\0');
     WideCharToMultiByte(CP_UTF8, 0, text.data(), n, &bytes[0], len, nullptr, nullptr);
     return bytes;
@@ -29,11 +33,21 @@ std::wstring JsonEscape(const std::wstring& text) {
     out.reserve(text.size() + 8);
     for (wchar_t c : text) {
         switch (c) {
-        case L'\t': out += L"\\t"; break;
-        case L'\n': out += L"\\n"; break;
-        case L'\r': out += L"\\r"; break;
-        case L'"': out += L"\\\""; break;
-        case L'\\': out += L"\\\\"; break;
+        case L'\t':
+            out += L"\\t";
+            break;
+        case L'\n':
+            out += L"\\n";
+            break;
+        case L'\r':
+            out += L"\\r";
+            break;
+        case L'"':
+            out += L"\\\"";
+            break;
+        case L'\\':
+            out += L"\\\\";
+            break;
         default:
             if (c < 0x20) {
                 wchar_t buf[8];

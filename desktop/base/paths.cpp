@@ -1,6 +1,7 @@
-#include "app/paths.h"
+#include "base/paths.h"
 
-#include "app/globals.h"
+#include "base/files.h"
+#include "base/globals.h"
 
 #include <windows.h>
 
@@ -47,8 +48,7 @@ void SetExePaths() {
 
 std::wstring ChoosePagePath(const std::wstring& exeDir) {
     std::wstring page = JoinPath(exeDir, L"ui\\index.html");
-    DWORD attributes = GetFileAttributesW(page.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
+    if (!FileExists(page))
         page = JoinPath(exeDir, L"desktop\\ui\\index.html");
     return page;
 }
