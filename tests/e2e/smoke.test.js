@@ -56,6 +56,11 @@ test('creation failures end with their line and code', async () => {
   assert.deepEqual(r.lines, [...START, 'SMOKE env OK', 'SMOKE FAIL: controller hr=0x80004005',
     'SMOKE FAIL: navigation not success']);
   assert.equal(r.code, 6);
+
+  r = await smoke('no-view', { fault: 'no-view' });
+  assert.deepEqual(r.lines, [...START, 'SMOKE env OK', 'SMOKE FAIL: controller hr=0x8007139F',
+    'SMOKE FAIL: navigation not success']);
+  assert.equal(r.code, 6);
   await noBrowserLeft();
 });
 
