@@ -1,5 +1,7 @@
 #include "base/text.h"
 
+#include "base/utf8.h"
+
 #include <windows.h>
 
 #include <cwchar>
@@ -29,33 +31,42 @@ std::string WideToUtf8(const std::wstring& text) {
 }
 
 std::wstring JsonEscape(const std::wstring& text) {
+    static const struct {
+        wchar_t c;
+        const wchar_t* escape;
+    } Short[] = {
+        {L'\t', L"\\t"}, {L'\n', L"\\n"}, {L'\r', L"\\r"}, {L'"', L"\\\""}, {L'\\', L"\\\\"}};
     std::wstring out;
     out.reserve(text.size() + 8);
     for (wchar_t c : text) {
-        switch (c) {
-        case L'\t':
-            out += L"\\t";
-            break;
-        case L'\n':
-            out += L"\\n";
-            break;
-        case L'\r':
-            out += L"\\r";
-            break;
-        case L'"':
-            out += L"\\\"";
-            break;
-        case L'\\':
-            out += L"\\\\";
-            break;
-        default:
-            if (c < 0x20) {
-                wchar_t buf[8];
-                std::swprintf(buf, 8, L"\\u%04x", static_cast<unsigned>(c));
-                out += buf;
-            } else {
-                out += c;
-            }
+        const wchar_t* escape = nullptr;
+        for (const auto& s : Short) {
+            if (s.c == c)
+                escape = s.escape;
+        }
+        if (escape) {
+            out += escape;
+        } else if (c < 0x20) {
+            wchar_t buf[8];
+            std::swprintf(buf, 8, L"\\u%04x", static_cast<unsigned>(c));
+            out += buf;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::string PercentDecode(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        int hi = -1, lo = -1;
+        if (text[i] == '%' && i + 2 < text.size() && (hi = HexDigit(text[i + 1])) >= 0 &&
+            (lo = HexDigit(text[i + 2])) >= 0) {
+            out += static_cast<char>(hi * 16 + lo);
+            i += 2;
+        } else {
+            out += text[i];
         }
     }
     return out;

@@ -3,7 +3,6 @@
 #include "base/globals.h"
 #include "base/task_memory.h"
 #include "base/text.h"
-#include "base/utf8.h"
 #include "bridge/requests.h"
 
 namespace {
@@ -17,19 +16,7 @@ bool TakeMessage(HRESULT hr, LPWSTR text, std::wstring& out) {
 
 // The URL without its fragment, with every %XX escape decoded (as UTF-8).
 std::string DocumentUrl(const std::wstring& url) {
-    std::string bytes = WideToUtf8(url.substr(0, url.find(L'#')));
-    std::string out;
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        int hi = -1, lo = -1;
-        if (bytes[i] == '%' && i + 2 < bytes.size() && (hi = HexDigit(bytes[i + 1])) >= 0 &&
-            (lo = HexDigit(bytes[i + 2])) >= 0) {
-            out += static_cast<char>(hi * 16 + lo);
-            i += 2;
-        } else {
-            out += bytes[i];
-        }
-    }
-    return out;
+    return PercentDecode(WideToUtf8(url.substr(0, url.find(L'#'))));
 }
 
 } // namespace

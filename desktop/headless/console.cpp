@@ -29,6 +29,9 @@ std::string Utf8(const std::wstring& text) {
     return WideToUtf8(text);
 }
 
+// The version goes out twice on purpose: once through the wide-character stream and
+// once as UTF-8 bytes. Callers read it either way (a console decoding wide output, a
+// script reading the pipe as bytes), and each finds a line it can read.
 int PrintVersion() {
     std::wprintf(L"%ls\n", AppVersion);
     std::fputs(Utf8(AppVersion).c_str(), stdout);

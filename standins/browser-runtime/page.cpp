@@ -1,4 +1,4 @@
-#include "base/utf8.h"
+#include "base/text.h"
 #include "launch.h"
 #include "runtime.h"
 
@@ -33,21 +33,6 @@ const char ChannelScript[] = R"JS((function () {
   if (!window.chrome) window.chrome = {};
   window.chrome.webview = webview;
 })();)JS";
-
-std::string PercentDecode(const std::string& text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        int hi, lo;
-        if (text[i] == '%' && i + 2 < text.size() && (hi = HexDigit(text[i + 1])) >= 0 &&
-            (lo = HexDigit(text[i + 2])) >= 0) {
-            out += static_cast<char>(hi * 16 + lo);
-            i += 2;
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
-}
 
 std::string PercentEncodePath(const std::string& path) {
     static const char hex[] = "0123456789ABCDEF";

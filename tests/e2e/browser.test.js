@@ -7,8 +7,8 @@ const { test, before, after } = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const path = require('node:path');
-const { startWineSession, waitFor, sleep } = require('../harness/wine');
-const standin = require('../../standins/browser-runtime/test-support');
+const { startWineSession, waitFor, sleep } = require('../support/wine.js');
+const standin = require('../support/browser-runtime.js');
 
 let session;
 before(async () => { session = await startWineSession(); });

@@ -6,8 +6,8 @@ const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const path = require('node:path');
 const { execFileSync } = require('node:child_process');
-const { startWineSession, waitFor } = require('../harness/wine');
-const standin = require('../../standins/browser-runtime/test-support');
+const { startWineSession, waitFor } = require('../support/wine.js');
+const standin = require('../support/browser-runtime.js');
 
 let session;
 before(async () => { session = await startWineSession(); });
