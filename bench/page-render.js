@@ -2,7 +2,7 @@
 // Render cost of a streamed 1024-token answer in the cockpit page, and the
 // silence between two spoken sentences when speech takes 300 ms to arrive.
 //   node bench/page-render.js
-const { setup, say, waitIdle } = require('../tests/page/harness');
+const { setup, say, waitIdle } = require('../tests/support/page.js');
 
 const TOKENS = 1024;
 const EDGE = 100; // deltas counted as "start" and as "end" of the answer

@@ -1,6 +1,6 @@
 #include "ota/signature.h"
 
-#include "bridge/utf8.h"
+#include "base/utf8.h"
 
 // OVRA_OTA_KEY_HEX comes from the build: 128 hexadecimal digits, or empty for a build
 // without a key.

@@ -1,6 +1,6 @@
 #include "ota/signature.h"
 
-#include "bridge/text.h"
+#include "base/text.h"
 #include "ota/sha256.h"
 
 #include <windows.h>

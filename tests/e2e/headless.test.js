@@ -4,7 +4,7 @@
 
 const { test, before, after } = require('node:test');
 const assert = require('node:assert/strict');
-const { startOtaSession, TEST_KEY, OTHER_KEY } = require('./ota-support.js');
+const { startOtaSession, TEST_KEY, OTHER_KEY } = require('../support/ota.js');
 const { signatureOf, readPrivateKey } = require('../../scripts/release.js');
 const fs = require('node:fs');
 

@@ -6,7 +6,7 @@ const { test, before, after, beforeEach } = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const path = require('node:path');
-const { startOtaSession, startUpdateServer, waitFor, TEST_KEY } = require('./ota-support.js');
+const { startOtaSession, startUpdateServer, waitFor, TEST_KEY } = require('../support/ota.js');
 const { writeRelease } = require('../../scripts/release.js');
 
 let ctx;

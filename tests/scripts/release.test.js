@@ -8,7 +8,7 @@ const crypto = require('node:crypto');
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
-const { startUpdateServer } = require('../e2e/ota-support.js');
+const { startUpdateServer } = require('../support/ota.js');
 const { signedMessage } = require('../../scripts/release.js');
 
 const REPO = path.resolve(__dirname, '..', '..');

@@ -1,7 +1,7 @@
 #include <doctest/doctest.h>
 
 #include "bridge/ota_tasks.h"
-#include "bridge/text.h"
+#include "base/text.h"
 #include "ota/ota_check.h"
 #include "ota/ota_log.h"
 #include "ota/signature.h"
