@@ -45,18 +45,28 @@
     waveRaf: 0,
     fpsRaf: 0,
     ota: null,
+    // The model the user chose by hand; model refreshes keep it while listed.
+    pickedModel: '',
+    // Messages submitted while an answer streams; sent one after another.
+    pending: [],
+    // Sentences waiting to be spoken, across answers, so only one voice speaks.
+    speechQueue: [],
+    speechPlaying: false,
+    speakingSpan: null,
+    // What each bubble shows (see wrapSentencesIntoBubble).
+    rendered: new WeakMap(),
+    scrollRaf: 0,
   };
 
-  // The model the user chose by hand; model refreshes keep it while listed.
-  let pickedModel = '';
-  // Messages submitted while an answer streams; sent one after another.
-  const pendingMessages = [];
-  // Sentences waiting to be spoken, across answers, so only one voice speaks.
-  const speechQueue = [];
-  let speechPlaying = false;
-  let speakingSpan = null;
-
   const $ = (id) => document.getElementById(id);
+
+  // A new element with its class and text, the shape of most of the page.
+  function el(tag, cls, text) {
+    const e = document.createElement(tag);
+    if (cls) e.className = cls;
+    if (text != null) e.textContent = text;
+    return e;
+  }
 
   // ---------------------------------------------------------------- bridge
 
@@ -95,30 +105,25 @@
   // ------------------------------------------------------- display helpers
 
   function toast(text, kind) {
-    const el = document.createElement('div');
-    el.className = kind ? 'toast ' + kind : 'toast';
-    el.textContent = text;
-    $('toasts').appendChild(el);
-    setTimeout(() => el.remove(), TOAST_MS);
+    const t = el('div', kind ? 'toast ' + kind : 'toast', text);
+    $('toasts').appendChild(t);
+    setTimeout(() => t.remove(), TOAST_MS);
   }
 
   function logEvent(text) {
     const box = $('events');
-    const el = document.createElement('div');
-    el.className = 'event';
-    el.textContent = new Date().toLocaleTimeString() + ' · ' + text;
-    box.insertBefore(el, box.firstChild);
+    box.insertBefore(el('div', 'event', new Date().toLocaleTimeString() + ' · ' + text), box.firstChild);
     while (box.children.length > MAX_EVENTS) box.lastElementChild.remove();
   }
 
   function setPill(id, cls, text) {
-    const el = $(id);
-    if (!el) return;
+    const pill = $(id);
+    if (!pill) return;
     // The update pill stays clickable, so it keeps its pointer cursor class.
-    const keep = el.classList.contains('ota') ? ' ota' : '';
-    el.className = 'pill' + keep + (cls ? ' ' + cls : '');
+    const keep = pill.classList.contains('ota') ? ' ota' : '';
+    pill.className = 'pill' + keep + (cls ? ' ' + cls : '');
     if (text) {
-      const spans = el.getElementsByTagName('span');
+      const spans = pill.getElementsByTagName('span');
       if (spans.length) spans[spans.length - 1].textContent = text;
     }
   }
@@ -140,18 +145,18 @@
   }
 
   function setStage(key, done) {
-    const el = stageItem(key);
-    if (!el) return;
+    const item = stageItem(key);
+    if (!item) return;
     if (done) {
-      el.classList.add('done');
-      el.classList.remove('on');
+      item.classList.add('done');
+      item.classList.remove('on');
     } else {
-      el.classList.add('on');
+      item.classList.add('on');
     }
   }
 
   function resetStages() {
-    for (const el of $('thinkStages').children) el.classList.remove('on', 'done');
+    for (const item of $('thinkStages').children) item.classList.remove('on', 'done');
   }
 
   function showThinking(show, text) {
@@ -166,35 +171,25 @@
 
   // Scrolling reads the stream's height and so forces a layout; while an
   // answer streams in, once per frame is enough.
-  let scrollFrame = 0;
   function scrollStream() {
-    if (scrollFrame) return;
-    scrollFrame = requestAnimationFrame(() => {
-      scrollFrame = 0;
+    if (state.scrollRaf) return;
+    state.scrollRaf = requestAnimationFrame(() => {
+      state.scrollRaf = 0;
       const s = $('stream');
       s.scrollTop = s.scrollHeight;
     });
   }
 
   function cursorSpan() {
-    const c = document.createElement('span');
-    c.className = 'cursor';
-    return c;
+    return el('span', 'cursor');
   }
 
   function addMessage(role, text, meta) {
-    const row = document.createElement('div');
-    row.className = 'msg ' + role;
-    const bubble = document.createElement('div');
-    bubble.className = 'bubble';
+    const row = el('div', 'msg ' + role);
+    const bubble = el('div', 'bubble');
     if (role === 'assistant' && !text) bubble.appendChild(cursorSpan());
     else bubble.textContent = text;
-    if (meta) {
-      const m = document.createElement('span');
-      m.className = 'meta';
-      m.textContent = meta;
-      bubble.appendChild(m);
-    }
+    if (meta) bubble.appendChild(el('span', 'meta', meta));
     row.appendChild(bubble);
     $('stream').appendChild(row);
     scrollStream();
@@ -221,10 +216,8 @@
   }
 
   function sentenceSpan(sentence) {
-    const s = document.createElement('span');
-    s.className = 'sentence';
+    const s = el('span', 'sentence', sentence);
     s.dataset.text = sentence;
-    s.textContent = sentence;
     return s;
   }
 
@@ -232,22 +225,21 @@
   // growing answer only changes its last sentence, so re-rendering keeps the
   // spans that are unchanged and rebuilds from the first that differs. The
   // result is the same DOM as emptying the bubble and adding every span again.
-  const rendered = new WeakMap();
 
   function wrapSentencesIntoBubble(bubble, text, sentences) {
     const list = sentences || splitSentences(text);
     if (!list.length) {
-      rendered.delete(bubble);
+      state.rendered.delete(bubble);
       bubble.textContent = text;
       scrollStream();
       return;
     }
-    let r = rendered.get(bubble);
+    let r = state.rendered.get(bubble);
     if (!r || bubble.lastChild !== r.cursor || bubble.childNodes.length !== r.texts.length + 1) {
       bubble.textContent = '';
       r = { texts: [], cursor: cursorSpan() };
       bubble.appendChild(r.cursor);
-      rendered.set(bubble, r);
+      state.rendered.set(bubble, r);
     }
     let same = 0;
     const common = Math.min(r.texts.length, list.length);
@@ -278,16 +270,10 @@
     const box = $('modelMatrix');
     box.textContent = '';
     const item = (cls, id, tag) => {
-      const row = document.createElement('div');
-      row.className = 'model-item' + (cls ? ' ' + cls : '');
-      const a = document.createElement('span');
-      a.className = 'id';
-      a.textContent = id;
-      a.title = id;
-      const b = document.createElement('span');
-      b.className = 'tag';
-      b.textContent = tag;
-      row.append(a, b);
+      const row = el('div', 'model-item' + (cls ? ' ' + cls : ''));
+      const name = el('span', 'id', id);
+      name.title = id;
+      row.append(name, el('span', 'tag', tag));
       box.appendChild(row);
     };
     if (!models.length) {
@@ -314,14 +300,13 @@
       const select = $('modelSelect');
       select.textContent = '';
       for (const id of offered) {
-        const opt = document.createElement('option');
+        const opt = el('option', '', id);
         opt.value = id;
-        opt.textContent = id;
         select.appendChild(opt);
       }
       if (offered.length) {
-        if (!offered.includes(pickedModel)) pickedModel = '';
-        state.model = pickedModel || offered[0];
+        if (!offered.includes(state.pickedModel)) state.pickedModel = '';
+        state.model = state.pickedModel || offered[0];
         select.value = state.model;
       }
       renderMatrix(state.models);
@@ -442,7 +427,7 @@
     clearInput();
     if (state.busy) {
       const bubble = addMessage('user', clean, '排队中 · ' + inputKind(opts));
-      pendingMessages.push({ text: clean, opts, bubble });
+      state.pending.push({ text: clean, opts, bubble });
       toast('正在生成回答，可继续打字排队下一条', 'warn');
       logEvent('已排队，等待当前回答结束');
       return Promise.resolve();
@@ -514,7 +499,7 @@
       // Whatever is not queued yet, a last sentence without a mark included.
       speech.queueAll(answer);
       if (!answer.trim()) {
-        rendered.delete(bubble);
+        state.rendered.delete(bubble);
         bubble.textContent = '（未收到有效回答，可能是后端模型未安装）';
       } else {
         wrapSentencesIntoBubble(bubble, answer);
@@ -528,7 +513,7 @@
     } catch (err) {
       console.error(err);
       const msg = (err && err.message) || String(err);
-      rendered.delete(bubble);
+      state.rendered.delete(bubble);
       bubble.textContent =
         '⚠ 出错了：' + msg + '\n\n可能是 ' + apiHost() + ' 文本模型未安装或网络抖动。你仍可以继续打字，我会重试。';
       showThinking(false);
@@ -539,7 +524,7 @@
       state.busy = false;
       $('btnSend').disabled = false;
       if (!state.ttsBusy) restoreOrb();
-      const next = pendingMessages.shift();
+      const next = state.pending.shift();
       if (next) ask(next.text, next.opts, next.bubble);
     }
   }
@@ -551,9 +536,9 @@
     let queued = 0;
     const queueUpTo = (sentences, count) => {
       for (; queued < count; queued++) {
-        speechQueue.push({ text: sentences[queued], bubble, index: queued });
+        state.speechQueue.push({ text: sentences[queued], bubble, index: queued });
       }
-      if (speechQueue.length) flushSpeak();
+      if (state.speechQueue.length) flushSpeak();
     };
     return {
       // All but the last sentence are complete; the last may still grow.
@@ -566,8 +551,8 @@
   }
 
   function markSpeaking(item) {
-    if (speakingSpan) speakingSpan.classList.remove('speaking');
-    speakingSpan = null;
+    if (state.speakingSpan) state.speakingSpan.classList.remove('speaking');
+    state.speakingSpan = null;
     if (!item) return;
     let span = item.bubble.children[item.index];
     if (!span || !span.classList.contains('sentence') || span.dataset.text !== item.text) {
@@ -575,23 +560,23 @@
     }
     if (span) {
       span.classList.add('speaking');
-      speakingSpan = span;
+      state.speakingSpan = span;
     }
     setOrb('speaking', '正在发声');
   }
 
   async function flushSpeak() {
-    if (speechPlaying) return;
-    speechPlaying = true;
+    if (state.speechPlaying) return;
+    state.speechPlaying = true;
     setStage('tts');
     state.ttsBusy = true;
-    while (speechQueue.length) {
-      const item = speechQueue.shift();
+    while (state.speechQueue.length) {
+      const item = state.speechQueue.shift();
       markSpeaking(item);
       await speakOne(item.text);
     }
     markSpeaking(null);
-    speechPlaying = false;
+    state.speechPlaying = false;
     state.ttsBusy = false;
     $('mTts').textContent = 'idle';
     restoreOrb();
@@ -948,18 +933,10 @@
     const list = $('toolList');
     list.textContent = '';
     for (const [icon, title, sub] of TOOLS) {
-      const row = document.createElement('div');
-      row.className = 'tool';
-      const ico = document.createElement('div');
-      ico.className = 'ico';
-      ico.textContent = icon;
-      const text = document.createElement('div');
-      const b = document.createElement('b');
-      b.textContent = title;
-      const small = document.createElement('small');
-      small.textContent = sub;
-      text.append(b, small);
-      row.append(ico, text);
+      const text = el('div');
+      text.append(el('b', '', title), el('small', '', sub));
+      const row = el('div', 'tool');
+      row.append(el('div', 'ico', icon), text);
       list.appendChild(row);
     }
   }
@@ -980,17 +957,14 @@
     });
     $('btnClear').addEventListener('click', () => {
       state.history = [];
-      pendingMessages.length = 0;
+      state.pending.length = 0;
       const stream = $('stream');
       stream.textContent = '';
-      const hint = document.createElement('div');
-      hint.className = 'day-hint';
-      hint.textContent = DAY_HINT;
-      stream.appendChild(hint);
+      stream.appendChild(el('div', 'day-hint', DAY_HINT));
     });
     $('modelSelect').addEventListener('change', (e) => {
       state.model = e.target.value;
-      pickedModel = state.model;
+      state.pickedModel = state.model;
       logEvent('切换模型 → ' + state.model);
     });
     $('btnCam').addEventListener('click', toggleCam);
