@@ -26,7 +26,8 @@ const DEFAULTS = Object.freeze({
   // Models: '', 'no-meta', 'non-text', 'down', 'not-json'
   modelsFault: '',
   models: null, // replaces the model list when set
-  // Speech: '', 'bom', 'three-bytes', 'status', 'garbage'
+  // Speech: '', 'bom', 'three-bytes', 'status', 'garbage', 'hang' (never
+  // answers), 'stall' (headers and half the audio, then nothing)
   speechFault: '',
   speechDelayMs: 0,
   speechMs: 360,
@@ -108,9 +109,11 @@ function createStandin() {
   }
 
   async function chat(res, body) {
-    const entry = { at: Date.now(), doneAt: 0, body };
+    const entry = { at: Date.now(), doneAt: 0, aborted: false, body };
     log.chats.push(entry);
     res.on('finish', () => (entry.doneAt = Date.now()));
+    // The client went away before the answer was complete.
+    res.on('close', () => (entry.aborted = !res.writableFinished));
     const fault = config.chatFault;
     const tokens = answerTokens(body);
     const content = tokens.join('');
@@ -140,6 +143,7 @@ function createStandin() {
     const delta = (t) => event({ choices: [{ delta: { content: t } }] });
 
     for (let i = 0; i < tokens.length; i++) {
+      if (res.destroyed) return;
       const last = i === tokens.length - 1;
       if (fault === 'malformed' && i === 1) {
         res.write('data: {"choices": [\n\ngarbage line\ndata:\n: comment\nevent: ping\n');
@@ -160,11 +164,19 @@ function createStandin() {
   }
 
   async function speech(res, body) {
-    log.speech.push({ at: Date.now(), input: body.input, model: body.model, voice: body.voice });
+    const entry = { at: Date.now(), input: body.input, model: body.model, voice: body.voice, aborted: false };
+    log.speech.push(entry);
+    res.on('close', () => (entry.aborted = !res.writableFinished));
     if (config.speechDelayMs > 0) await sleep(config.speechDelayMs);
     const fault = config.speechFault;
+    if (fault === 'hang') return;
     if (fault === 'status') return json(res, 500, { error: { message: 'tts down' } });
     let audio = silentMp3(config.speechMs);
+    if (fault === 'stall') {
+      res.writeHead(200, { 'Content-Type': 'audio/mpeg', 'Content-Length': audio.length });
+      res.write(audio.subarray(0, audio.length >> 1));
+      return;
+    }
     if (fault === 'bom') audio = Buffer.concat([BOM, audio]);
     if (fault === 'three-bytes') audio = BOM;
     if (fault === 'garbage') audio = Buffer.from('this is not audio at all, just text');
