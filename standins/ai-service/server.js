@@ -20,7 +20,8 @@ const DEFAULTS = Object.freeze({
   holdChat: false, // answers wait while set
 
   // '', 'status-body', 'status-empty', 'error-member', 'error-member-stream',
-  // 'malformed', 'no-final-lf', 'split-bytes', 'json', 'json-bare', 'not-json'
+  // 'malformed', 'no-final-lf', 'split-bytes', 'json', 'json-bare', 'not-json',
+  // 'status-error-bare' (error status, error member without a message)
   chatFault: '',
   status: 500,
   // Models: '', 'no-meta', 'non-text', 'down', 'not-json'
@@ -123,6 +124,7 @@ function createStandin() {
     if (fault === 'status-body') {
       return json(res, config.status, { error: { message: '模型未加载' } });
     }
+    if (fault === 'status-error-bare') return json(res, config.status, { error: { type: 'server_error' } });
     if (fault === 'status-empty') {
       res.writeHead(config.status);
       return res.end();
