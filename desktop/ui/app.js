@@ -662,7 +662,7 @@
       fetchAhead();
       markSpeaking(item);
       const said = { say: item.say, end: Infinity };
-      state.spoken.push(said);
+      recentSpeech().push(said);
       await speakOne(item);
       said.end = performance.now();
       state.speechItem = null;
@@ -1084,9 +1084,15 @@
   // Whether heard text is what the cockpit itself said lately: most of its
   // character pairs occur in it. Short replies count only when they equal a
   // whole spoken sentence, so a user's "好的" after an answer still goes out.
-  function isOwnVoice(heard) {
+  // What was said lately (still speaking counts), older entries dropped.
+  function recentSpeech() {
     const now = performance.now();
     state.spoken = state.spoken.filter((s) => now - s.end < ECHO_MS);
+    return state.spoken;
+  }
+
+  function isOwnVoice(heard) {
+    recentSpeech();
     const h = hearable(heard);
     if (!h || !state.spoken.length) return false;
     if (h.length < 4) return state.spoken.some((s) => hearable(s.say) === h);
