@@ -8,9 +8,9 @@
 const crypto = require('node:crypto');
 const fs = require('node:fs');
 const path = require('node:path');
-const { startWineSession, waitFor, BUILD_DIR, EXE } = require('../tests/harness/wine.js');
-const { startUpdateServer } = require('../tests/e2e/ota-support.js');
-const { runtimeEnv, freePort, connectToPage } = require('../standins/browser-runtime/test-support.js');
+const { startWineSession, waitFor, BUILD_DIR, EXE } = require('../tests/support/wine.js');
+const { startUpdateServer } = require('../tests/support/ota.js');
+const { runtimeEnv, freePort, connectToPage } = require('../tests/support/browser-runtime.js');
 
 const quantile = (xs, q) => {
   const s = [...xs].sort((a, b) => a - b);

@@ -7,8 +7,8 @@ const { spawnSync } = require('node:child_process');
 const crypto = require('node:crypto');
 const fs = require('node:fs');
 const path = require('node:path');
-const { startWineSession, BUILD_DIR } = require('../tests/harness/wine.js');
-const { startUpdateServer } = require('../tests/e2e/ota-support.js');
+const { startWineSession, BUILD_DIR } = require('../tests/support/wine.js');
+const { startUpdateServer } = require('../tests/support/ota.js');
 
 const BIG = 200 * 1024 * 1024;
 const SMALL = 2 * 1024 * 1024;

@@ -3,8 +3,8 @@
 // the wall-clock time at which it was raised. It starts raising once a file named "go"
 // appears next to it, so the bench can attach its listener first.
 #include "app/desktop_host.h"
-#include "app/globals.h"
-#include "app/paths.h"
+#include "base/globals.h"
+#include "base/paths.h"
 #include "bridge/emit.h"
 #include "browser/bootstrap.h"
 

@@ -3,7 +3,7 @@
 // silence between two spoken sentences when speech takes 300 ms to arrive,
 // with speech fetched ahead and, for comparison, one sentence at a time.
 //   node bench/page-render.js
-const { setup, say, waitIdle } = require('../tests/page/harness');
+const { setup, say, waitIdle } = require('../tests/support/page.js');
 
 const TOKENS = 1024;
 const EDGE = 100; // deltas counted as "start" and as "end" of the answer

@@ -8,8 +8,8 @@
 // Usage: node bench/startup.js [runs=5]   (OVRA_BUILD_DIR selects the build)
 
 const fs = require('node:fs');
-const { startWineSession, waitFor, sleep } = require('../tests/harness/wine');
-const standin = require('../standins/browser-runtime/test-support');
+const { startWineSession, waitFor, sleep } = require('../tests/support/wine.js');
+const standin = require('../tests/support/browser-runtime.js');
 
 const runs = Number(process.argv[2] || 5);
 const median = (xs) => {

@@ -4,7 +4,7 @@
 //   node scripts/page-screenshots.js
 const fs = require('fs');
 const path = require('path');
-const { setup, say, waitIdle, ROOT } = require('../tests/page/harness');
+const { setup, say, waitIdle, ROOT } = require('../tests/support/page.js');
 
 const OUT = path.join(ROOT, 'out/screenshots');
 

@@ -18,7 +18,7 @@ if [[ -z "${DISPLAY:-}" ]]; then
   source "$root/scripts/wine-session.sh"
   trap wine_session_stop EXIT
   trap "exit 130" INT TERM
-  wine_session_start
+  wine_session_start || exit 1
 else
   export WINEPREFIX="${WINEPREFIX:-$HOME/.local/share/ovra-zirer/wine}"
   export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="

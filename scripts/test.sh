@@ -11,7 +11,7 @@ OVRA_BUILD_DIR="$build" "$root/scripts/build.sh" || exit 1
 failed=0
 source "$root/scripts/wine-session.sh"
 trap wine_session_stop EXIT
-wine_session_start
+wine_session_start || { echo "test.sh: no Wine session for the unit tests"; exit 1; }
 (cd "$build" && ctest --output-on-failure) || failed=1
 wine_session_stop
 

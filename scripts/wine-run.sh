@@ -9,7 +9,7 @@ if [[ -n "${WINEPREFIX:-}" && -n "${DISPLAY:-}" ]]; then
 fi
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/wine-session.sh"
-wine_session_start
+wine_session_start || exit 1
 wine "$@"
 rc=$?
 wine_session_stop

@@ -1,30 +1,19 @@
-# Helpers to bring up and take down one Wine session: an Xvfb display first, then a
-# fresh prefix. Sourced by the test scripts; stops only what it started.
+# Brings up and takes down one Wine session for the shell scripts: an Xvfb display first,
+# then a fresh prefix. The session is made by the same code as the Node tests' sessions
+# (tests/support/wine.js), so both stop with an error when no display comes up. Sourced
+# by the scripts; stops only what it started.
+_wine_session_js="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/tests/support/wine.js"
+
 wine_session_start() {
-  WINE_SESSION_DIR=$(mktemp -d /tmp/ovra-wine.XXXXXX)
-  local n
-  for n in $(seq 90 190); do
-    [[ -e /tmp/.X11-unix/X$n || -e /tmp/.X$n-lock ]] && continue
-    Xvfb :$n -screen 0 1920x1080x24 -nolisten tcp >"$WINE_SESSION_DIR/xvfb.log" 2>&1 &
-    WINE_SESSION_XVFB=$!
-    local i
-    for i in $(seq 1 50); do
-      [[ -e /tmp/.X11-unix/X$n ]] && break
-      sleep 0.1
-    done
-    if kill -0 "$WINE_SESSION_XVFB" 2>/dev/null && [[ -e /tmp/.X11-unix/X$n ]]; then
-      export DISPLAY=:$n
-      break
-    fi
-  done
-  export WINEPREFIX="$WINE_SESSION_DIR/prefix"
+  local vars
+  vars=$(node "$_wine_session_js" start) || return 1
+  eval "$vars"
+  export DISPLAY WINEPREFIX
   export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-  wineboot -i >"$WINE_SESSION_DIR/wineboot.log" 2>&1
 }
 
 wine_session_stop() {
-  [[ -n "${WINEPREFIX:-}" ]] && wineserver -k >/dev/null 2>&1
-  [[ -n "${WINE_SESSION_XVFB:-}" ]] && kill "$WINE_SESSION_XVFB" 2>/dev/null && wait "$WINE_SESSION_XVFB" 2>/dev/null
-  [[ -n "${WINE_SESSION_DIR:-}" ]] && rm -rf "$WINE_SESSION_DIR"
+  [[ -n "${WINE_SESSION_DIR:-}" ]] &&
+    node "$_wine_session_js" stop "$WINE_SESSION_DIR" "${WINE_SESSION_XVFB:-0}"
   unset WINE_SESSION_XVFB WINE_SESSION_DIR
 }

@@ -1,8 +1,8 @@
 #include "app/desktop_host.h"
 
 #include "app/assets.h"
-#include "app/globals.h"
-#include "app/paths.h"
+#include "base/globals.h"
+#include "base/paths.h"
 #include "app/placement.h"
 #include "app/window.h"
 #include "bridge/ota_tasks.h"

@@ -1,6 +1,8 @@
 #include "app/mode_dispatch.h"
 
+#include "app/assets.h"
 #include "app/desktop_host.h"
+#include "base/paths.h"
 #include "headless/console.h"
 #include "headless/smoke.h"
 
@@ -29,8 +31,11 @@ int RunProcess() {
         const wchar_t* mode = FindModeSwitch(argc, argv);
         LocalFree(argv);
         if (mode) {
-            if (std::wcscmp(mode, L"--smoke") == 0)
+            if (std::wcscmp(mode, L"--smoke") == 0) {
+                SetExePaths();
+                ExtractAssets();
                 return RunSmokeTest();
+            }
             return RunConsoleCommand(mode);
         }
     }

@@ -1,3 +1,3 @@
-#include "app/globals.h"
+#include "base/globals.h"
 
 const wchar_t* const AppVersion = OVRA_APP_VERSION;

@@ -1,6 +1,6 @@
 #include "app/window.h"
 
-#include "app/globals.h"
+#include "base/globals.h"
 #include "browser/browser_state.h"
 
 #include <string>
@@ -36,31 +36,7 @@ void RunPostedScript(LPARAM lParam) {
     delete script;
 }
 
-void TearDownBrowser() {
-    if (BrowserView) {
-        BrowserView->Release();
-        BrowserView = nullptr;
-    }
-    if (BrowserController) {
-        BrowserController->Close();
-        BrowserController->Release();
-        BrowserController = nullptr;
-    }
-    if (BrowserEnvironment) {
-        BrowserEnvironment->Release();
-        BrowserEnvironment = nullptr;
-    }
-}
-
 } // namespace
-
-void FitBrowserToWindow() {
-    if (!BrowserController || !MainWindow)
-        return;
-    RECT client;
-    GetClientRect(MainWindow, &client);
-    BrowserController->put_Bounds(client);
-}
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {

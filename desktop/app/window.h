@@ -4,9 +4,6 @@
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
-// Makes the browser control cover the main window's client area, once it exists.
-void FitBrowserToWindow();
-
 // Registers the main window class; a failure surfaces as a failed window creation.
 void RegisterMainWindowClass(HINSTANCE instance);
 

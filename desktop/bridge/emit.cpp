@@ -1,7 +1,7 @@
 #include "bridge/emit.h"
 
-#include "app/globals.h"
-#include "bridge/text.h"
+#include "base/globals.h"
+#include "base/text.h"
 
 #include <windows.h>
 

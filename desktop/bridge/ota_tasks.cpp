@@ -1,8 +1,8 @@
 #include "bridge/ota_tasks.h"
 
 #include "bridge/emit.h"
-#include "bridge/text.h"
-#include "ota/apply_update.h"
+#include "base/text.h"
+#include "bridge/apply_update.h"
 #include "ota/update.h"
 
 #include <windows.h>

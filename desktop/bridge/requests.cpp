@@ -1,12 +1,11 @@
 #include "bridge/requests.h"
 
-#include "app/globals.h"
-#include "bridge/dispatch.h"
+#include "base/globals.h"
+#include "base/json.h"
+#include "base/text.h"
 #include "bridge/emit.h"
 #include "bridge/ota_tasks.h"
-#include "bridge/text.h"
-#include "ota/apply_update.h"
-#include "ota/manifest.h"
+#include "bridge/apply_update.h"
 
 #include <windows.h>
 #include <shellapi.h>
@@ -58,6 +57,10 @@ bool IsOpenableUrl(const std::wstring& url) {
 void DispatchBridgeMessage(const std::wstring& message) {
     std::string text = WideToUtf8(message);
     std::wstring cmd = JsonGetString(text, "cmd");
+    // The page's start-up posts "ready" and then "getHostInfo", so host information goes
+    // out twice. Both are answered alike on purpose: either may also come alone (after a
+    // reload, or whenever the page wants the information again), and the page takes a
+    // repeated answer just as it takes the first.
     if (cmd == L"ready" || cmd == L"getHostInfo") {
         EmitToPage("hostInfo", HostInfoPayload());
     } else if (cmd == L"checkOta") {

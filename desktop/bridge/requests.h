@@ -10,3 +10,6 @@ std::wstring HostInfoPayload();
 // Only web and mail links may be handed to the shell; anything else could start a local
 // program or open a document.
 bool IsOpenableUrl(const std::wstring& url);
+
+// Carries out one request given as the JSON text of an object.
+void DispatchBridgeMessage(const std::wstring& message);

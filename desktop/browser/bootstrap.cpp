@@ -1,17 +1,18 @@
 #include "browser/bootstrap.h"
 
-#include "app/globals.h"
-#include "app/paths.h"
-#include "app/window.h"
-#include "bridge/dispatch.h"
+#include "base/com_ptr.h"
+#include "base/files.h"
+#include "base/globals.h"
+#include "base/paths.h"
+#include "base/task_memory.h"
 #include "bridge/emit.h"
 #include "browser/browser_state.h"
 #include "browser/com_objects.h"
 #include "browser/loader.h"
+#include "browser/web_messages.h"
 
 #include <windows.h>
 #include <objbase.h>
-#include <shlobj.h>
 
 std::wstring UserDataDir;
 
@@ -20,6 +21,9 @@ const wchar_t* const HostBridgeScript =
     L"m==='string'?m:JSON.stringify(m));}};";
 
 namespace {
+
+// The sequence under way; one per process, like the browser objects it fills in.
+BrowserStartup Startup;
 
 void ShowErrorBox(const wchar_t* text) {
     MessageBoxW(MainWindow, text, WindowTitle, MB_ICONERROR | MB_OK);
@@ -33,98 +37,111 @@ void CheckRuntimeInstalled() {
     if (FAILED(hr) || !version)
         ShowErrorBox(L"未检测到 Microsoft Edge WebView2 Runtime。\n请到官网安装运行时后重新打开 "
                      L"OVRA-Zirer。");
-    if (version)
-        CoTaskMemFree(version);
-}
-
-std::wstring LocalAppDataFolder() {
-    wchar_t folder[MAX_PATH] = {};
-    if (SUCCEEDED(
-            SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder)) &&
-        folder[0])
-        return folder;
-    // Without it the browser data would land relative to whatever the current folder is;
-    // the per-user temporary folder is the nearest place that is surely writable.
-    DWORD n = GetTempPathW(MAX_PATH, folder);
-    std::wstring temp(folder, n);
-    while (!temp.empty() && (temp.back() == L'\\' || temp.back() == L'/'))
-        temp.pop_back();
-    return temp;
+    TakeTaskString(version);
 }
 
 void ApplyViewSettings(ICoreWebView2* view) {
-    ICoreWebView2Settings* settings = nullptr;
-    if (FAILED(view->get_Settings(&settings)) || !settings)
+    ComPtr<ICoreWebView2Settings> settings;
+    if (FAILED(view->get_Settings(settings.Receive())) || !settings)
         return;
     settings->put_AreDefaultContextMenusEnabled(FALSE);
     settings->put_IsZoomControlEnabled(FALSE);
     settings->put_IsStatusBarEnabled(FALSE);
     settings->put_AreDevToolsEnabled(TRUE);
-    settings->Release();
+}
+
+void PrepareDesktopView(ICoreWebView2* view) {
+    ApplyViewSettings(view);
+    view->AddScriptToExecuteOnDocumentCreated(HostBridgeScript, nullptr);
+    EventRegistrationToken token{};
+    ComPtr<MsgHandler> messages(new MsgHandler(OnWebMessageReceived));
+    view->add_WebMessageReceived(messages.Get(), &token);
+}
+
+void Report(BrowserStep step) {
+    if (Startup.ready)
+        Startup.ready(step);
+}
+
+HRESULT Fail(BrowserStep step, HRESULT hr) {
+    TearDownBrowser();
+    if (Startup.failed)
+        Startup.failed(step, hr);
+    return S_OK;
+}
+
+HRESULT Navigated(ICoreWebView2* sender, ICoreWebView2NavigationCompletedEventArgs* args) {
+    return Startup.navigated ? Startup.navigated(sender, args) : S_OK;
 }
 
 } // namespace
 
-std::wstring PrepareBrowserDataFolder(const std::wstring& relative) {
-    std::wstring base = LocalAppDataFolder();
-    CreateDirectoryW((base + L"\\OVRA-Zirer").c_str(), nullptr);
-    std::wstring folder = JoinPath(base, relative);
+std::wstring PrepareBrowserDataFolder(const std::wstring& name) {
+    std::wstring folder = JoinPath(AppDataFolder(), name);
     CreateDirectoryW(folder.c_str(), nullptr);
     return folder;
 }
 
-bool StartBrowser() {
+HRESULT CreateBrowser(const BrowserStartup& startup) {
+    Startup = startup;
     ResolveLoader(ExeDir);
-    CheckRuntimeInstalled();
-    UserDataDir = PrepareBrowserDataFolder(L"OVRA-Zirer\\WebView2");
+    Report(BrowserStep::Loader);
+    UserDataDir = PrepareBrowserDataFolder(Startup.dataFolder);
     if (!CreateEnvironmentEntry)
-        return false;
+        return HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
 
-    EnvOptions* options = new EnvOptions();
-    EnvHandler* handler = new EnvHandler(OnEnvironmentCreated);
-    HRESULT hr = CreateEnvironmentEntry(nullptr, UserDataDir.c_str(), options, handler);
-    options->Release();
-    handler->Release();
-    return SUCCEEDED(hr);
+    ComPtr<EnvOptions> options(new EnvOptions());
+    ComPtr<EnvHandler> handler(new EnvHandler(OnEnvironmentCreated));
+    return CreateEnvironmentEntry(nullptr, UserDataDir.c_str(), options.Get(), handler.Get());
+}
+
+bool StartBrowser() {
+    BrowserStartup startup;
+    startup.dataFolder = L"WebView2";
+    startup.ready = [](BrowserStep step) {
+        if (step == BrowserStep::Loader)
+            CheckRuntimeInstalled();
+    };
+    startup.failed = [](BrowserStep step, HRESULT) {
+        ShowErrorBox(step == BrowserStep::Environment ? L"WebView2 环境创建失败。"
+                                                      : L"WebView2 控制器创建失败。");
+        PostQuitMessage(1);
+    };
+    startup.prepareView = PrepareDesktopView;
+    startup.navigated = OnNavigationCompleted;
+    return SUCCEEDED(CreateBrowser(startup));
 }
 
 HRESULT OnEnvironmentCreated(HRESULT errorCode, ICoreWebView2Environment* environment) {
-    if (FAILED(errorCode) || !environment) {
-        ShowErrorBox(L"WebView2 环境创建失败。");
-        PostQuitMessage(1);
-        return S_OK;
-    }
-    BrowserEnvironment = environment;
-    BrowserEnvironment->AddRef();
-    CtrlHandler* handler = new CtrlHandler(OnControllerCreated);
-    BrowserEnvironment->CreateCoreWebView2Controller(MainWindow, handler);
-    handler->Release();
+    if (FAILED(errorCode) || !environment)
+        return Fail(BrowserStep::Environment, errorCode);
+    BrowserEnvironment.Share(environment);
+    Report(BrowserStep::Environment);
+    ComPtr<CtrlHandler> handler(new CtrlHandler(OnControllerCreated));
+    HRESULT hr = BrowserEnvironment->CreateCoreWebView2Controller(MainWindow, handler.Get());
+    if (FAILED(hr))
+        return Fail(BrowserStep::Controller, hr);
     return S_OK;
 }
 
 HRESULT OnControllerCreated(HRESULT errorCode, ICoreWebView2Controller* controller) {
-    if (FAILED(errorCode) || !controller) {
-        ShowErrorBox(L"WebView2 控制器创建失败。");
-        PostQuitMessage(1);
-        return S_OK;
-    }
-    BrowserController = controller;
-    BrowserController->AddRef();
-    BrowserController->get_CoreWebView2(&BrowserView);
+    if (FAILED(errorCode) || !controller)
+        return Fail(BrowserStep::Controller, errorCode);
+    BrowserController.Share(controller);
+    HRESULT viewResult = BrowserController->get_CoreWebView2(BrowserView.Receive());
+    // A controller without a view cannot load the page: it counts as the controller
+    // failing, rather than leaving the start-up screen up for good.
+    if (FAILED(viewResult) || !BrowserView)
+        return Fail(BrowserStep::Controller, FAILED(viewResult) ? viewResult : E_POINTER);
+    Report(BrowserStep::Controller);
     FitBrowserToWindow();
-    if (!BrowserView)
-        return S_OK;
 
-    ApplyViewSettings(BrowserView);
-    BrowserView->AddScriptToExecuteOnDocumentCreated(HostBridgeScript, nullptr);
+    if (Startup.prepareView)
+        Startup.prepareView(BrowserView.Get());
     EventRegistrationToken token{};
-    MsgHandler* messages = new MsgHandler(OnWebMessageReceived);
-    BrowserView->add_WebMessageReceived(messages, &token);
-    NavHandler* navigations = new NavHandler(OnNavigationCompleted);
-    BrowserView->add_NavigationCompleted(navigations, &token);
+    ComPtr<NavHandler> navigations(new NavHandler(Navigated));
+    BrowserView->add_NavigationCompleted(navigations.Get(), &token);
     BrowserView->Navigate(StartUrl.c_str());
-    messages->Release();
-    navigations->Release();
     return S_OK;
 }
 

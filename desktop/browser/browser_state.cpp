@@ -1,5 +1,24 @@
 #include "browser/browser_state.h"
 
-ICoreWebView2Environment* BrowserEnvironment = nullptr;
-ICoreWebView2Controller* BrowserController = nullptr;
-ICoreWebView2* BrowserView = nullptr;
+#include "base/globals.h"
+
+ComPtr<ICoreWebView2Environment> BrowserEnvironment;
+ComPtr<ICoreWebView2Controller> BrowserController;
+ComPtr<ICoreWebView2> BrowserView;
+
+void FitBrowserToWindow() {
+    if (!BrowserController || !MainWindow)
+        return;
+    RECT client;
+    GetClientRect(MainWindow, &client);
+    BrowserController->put_Bounds(client);
+}
+
+void TearDownBrowser() {
+    BrowserView.Reset();
+    if (BrowserController) {
+        BrowserController->Close();
+        BrowserController.Reset();
+    }
+    BrowserEnvironment.Reset();
+}

@@ -1,25 +1,6 @@
 #include "browser/com_objects.h"
 
-#include <objbase.h>
-
-#include <cstring>
-#include <cwchar>
-
-namespace {
-
-// Copies a constant into task memory the caller frees with CoTaskMemFree.
-HRESULT CopyToTaskMemory(const wchar_t* text, LPWSTR* out) {
-    if (!out)
-        return E_POINTER;
-    size_t bytes = (std::wcslen(text) + 1) * sizeof(wchar_t);
-    *out = static_cast<LPWSTR>(CoTaskMemAlloc(bytes));
-    if (!*out)
-        return E_OUTOFMEMORY;
-    std::memcpy(*out, text, bytes);
-    return S_OK;
-}
-
-} // namespace
+#include "base/task_memory.h"
 
 HRESULT QuerySingleInterface(IUnknown* self, REFIID own, REFIID riid, void** out) {
     if (!out)

@@ -1,6 +1,6 @@
 #include "browser/loader.h"
 
-#include "app/paths.h"
+#include "base/paths.h"
 #include "runtime_locator/locator.h"
 
 HMODULE LoaderModule = nullptr;

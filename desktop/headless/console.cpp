@@ -1,8 +1,8 @@
 #include "headless/console.h"
 
-#include "app/globals.h"
-#include "app/paths.h"
-#include "bridge/text.h"
+#include "base/globals.h"
+#include "base/paths.h"
+#include "base/text.h"
 #include "ota/ota_check.h"
 #include "ota/ota_log.h"
 #include "ota/update.h"
@@ -29,6 +29,9 @@ std::string Utf8(const std::wstring& text) {
     return WideToUtf8(text);
 }
 
+// The version goes out twice on purpose: once through the wide-character stream and
+// once as UTF-8 bytes. Callers read it either way (a console decoding wide output, a
+// script reading the pipe as bytes), and each finds a line it can read.
 int PrintVersion() {
     std::wprintf(L"%ls\n", AppVersion);
     std::fputs(Utf8(AppVersion).c_str(), stdout);

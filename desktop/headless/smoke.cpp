@@ -1,12 +1,10 @@
 #include "headless/smoke.h"
 
-#include "app/assets.h"
-#include "app/globals.h"
-#include "app/paths.h"
+#include "base/files.h"
+#include "base/globals.h"
+#include "base/paths.h"
 #include "browser/bootstrap.h"
 #include "browser/browser_state.h"
-#include "browser/com_objects.h"
-#include "browser/loader.h"
 
 #include <windows.h>
 #include <objbase.h>
@@ -38,11 +36,6 @@ void EndRun(bool success) {
     SmokeNavSuccess = success;
 }
 
-bool FileExists(const std::wstring& path) {
-    DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 void PumpUntilDone() {
     ULONGLONG start = GetTickCount64();
     while (!SmokeNavDone) {
@@ -58,8 +51,24 @@ void PumpUntilDone() {
 }
 
 int Finish(int code) {
+    TearDownBrowser();
     CoUninitialize();
     return code;
+}
+
+void OnStepReady(BrowserStep step) {
+    if (step == BrowserStep::Loader)
+        Report("SMOKE loader OK\n");
+    else if (step == BrowserStep::Environment)
+        Report("SMOKE env OK\n");
+    else
+        Report("SMOKE controller OK\n");
+}
+
+void OnStepFailed(BrowserStep step, HRESULT hr) {
+    Report("SMOKE FAIL: %s hr=0x%08X\n", step == BrowserStep::Environment ? "env" : "controller",
+           static_cast<unsigned>(hr));
+    EndRun(false);
 }
 
 } // namespace
@@ -68,26 +77,22 @@ int RunSmokeTest() {
     // The lines end in a bare line feed; text mode would add carriage returns.
     _setmode(_fileno(stdout), _O_BINARY);
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    SetExePaths();
-    ExtractAssets();
-    if (!FileExists(JoinPath(ExeDir, L"ui\\index.html"))) {
+    std::wstring page = JoinPath(ExeDir, L"ui\\index.html");
+    if (!FileExists(page)) {
         Report("SMOKE FAIL: ui\\index.html missing after extract\n");
         return Finish(2);
     }
     Report("SMOKE ui extracted OK\n");
-    ResolveLoader(ExeDir);
-    Report("SMOKE loader OK\n");
+    StartUrl = FileUrlFromPath(page);
 
     MainWindow = CreateWindowExW(0, L"STATIC", L"OVRA-Smoke", 0, 0, 0, 800, 600, nullptr, nullptr,
                                  GetModuleHandleW(nullptr), nullptr);
-    EnvHandler* handler = new EnvHandler(OnSmokeEnvironmentCreated);
-    EnvOptions* options = new EnvOptions();
-    std::wstring dataFolder = PrepareBrowserDataFolder(L"OVRA-Zirer\\WebView2-smoke");
-    HRESULT hr = CreateEnvironmentEntry
-                     ? CreateEnvironmentEntry(nullptr, dataFolder.c_str(), options, handler)
-                     : HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
-    options->Release();
-    handler->Release();
+    BrowserStartup startup;
+    startup.dataFolder = L"WebView2-smoke";
+    startup.ready = OnStepReady;
+    startup.failed = OnStepFailed;
+    startup.navigated = OnSmokeNavigationCompleted;
+    HRESULT hr = CreateBrowser(startup);
     if (FAILED(hr)) {
         Report("SMOKE FAIL: CreateEnv hr=0x%08X\n", static_cast<unsigned>(hr));
         return Finish(4);
@@ -103,58 +108,7 @@ int RunSmokeTest() {
         return Finish(6);
     }
     Report("SMOKE PASS: WebView2 + UI loaded\n");
-    BrowserView->Release();
-    BrowserView = nullptr;
-    BrowserController->Close();
-    BrowserController->Release();
-    BrowserController = nullptr;
-    BrowserEnvironment->Release();
-    BrowserEnvironment = nullptr;
     return Finish(0);
-}
-
-HRESULT OnSmokeEnvironmentCreated(HRESULT errorCode, ICoreWebView2Environment* environment) {
-    if (FAILED(errorCode) || !environment) {
-        Report("SMOKE FAIL: env hr=0x%08X\n", static_cast<unsigned>(errorCode));
-        EndRun(false);
-        return S_OK;
-    }
-    Report("SMOKE env OK\n");
-    BrowserEnvironment = environment;
-    BrowserEnvironment->AddRef();
-    CtrlHandler* handler = new CtrlHandler(OnSmokeControllerCreated);
-    BrowserEnvironment->CreateCoreWebView2Controller(MainWindow, handler);
-    handler->Release();
-    return S_OK;
-}
-
-HRESULT OnSmokeControllerCreated(HRESULT errorCode, ICoreWebView2Controller* controller) {
-    if (FAILED(errorCode) || !controller) {
-        Report("SMOKE FAIL: controller hr=0x%08X\n", static_cast<unsigned>(errorCode));
-        EndRun(false);
-        return S_OK;
-    }
-    BrowserController = controller;
-    BrowserController->AddRef();
-    HRESULT viewResult = BrowserController->get_CoreWebView2(&BrowserView);
-    if (!BrowserView) {
-        // A controller without a view cannot load the page: report it as the controller
-        // failing rather than dereferencing nothing later.
-        Report("SMOKE FAIL: controller hr=0x%08X\n",
-               static_cast<unsigned>(FAILED(viewResult) ? viewResult : E_POINTER));
-        EndRun(false);
-        return S_OK;
-    }
-    Report("SMOKE controller OK\n");
-    BrowserController->put_Bounds(RECT{0, 0, 800, 600});
-    StartUrl = FileUrlFromPath(JoinPath(ExeDir, L"ui\\index.html"));
-
-    EventRegistrationToken token{};
-    NavHandler* handler = new NavHandler(OnSmokeNavigationCompleted);
-    BrowserView->add_NavigationCompleted(handler, &token);
-    handler->Release();
-    BrowserView->Navigate(StartUrl.c_str());
-    return S_OK;
 }
 
 HRESULT OnSmokeNavigationCompleted(ICoreWebView2* sender,

@@ -1,13 +1,9 @@
-// Readers for the update manifest and for bridge messages. They search the raw text;
+// Readers for the update manifest beyond its string members. They search the raw text;
 // nothing here validates JSON structure or sees nesting.
 #pragma once
 
 #include <string>
 #include <vector>
-
-// The string value of the first member named `key`, decoded; empty when the member is
-// missing, is not a string, or the text ends before its value starts.
-std::wstring JsonGetString(const std::string& text, const std::string& key);
 
 // True when a "force" member is set to true (any JSON whitespace around the colon).
 bool HasForceFlag(const std::string& text);

@@ -1,7 +1,8 @@
 #include "ota/ota_check.h"
 
-#include "app/globals.h"
-#include "bridge/text.h"
+#include "base/globals.h"
+#include "base/json.h"
+#include "base/text.h"
 #include "ota/http_client.h"
 #include "ota/manifest.h"
 #include "ota/ota_log.h"

@@ -1,18 +1,11 @@
 #include "ota/ota_log.h"
 
-#include "app/paths.h"
+#include "base/files.h"
+#include "base/paths.h"
 
 #include <windows.h>
-#include <shlobj.h>
 
 namespace {
-
-std::wstring LogFolder() {
-    wchar_t base[MAX_PATH] = {};
-    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, base)))
-        return std::wstring();
-    return JoinPath(base, L"OVRA-Zirer");
-}
 
 void AppendOnce(const std::wstring& path, const std::string& bytes) {
     // Someone holding the file without write sharing gets a short grace period.
@@ -35,15 +28,14 @@ void AppendOnce(const std::wstring& path, const std::string& bytes) {
 } // namespace
 
 std::wstring OtaLogPath() {
-    std::wstring folder = LogFolder();
+    std::wstring folder = AppDataFolder();
     return folder.empty() ? folder : JoinPath(folder, L"ota.log");
 }
 
 void OtaLog(const std::string& line) {
-    std::wstring folder = LogFolder();
+    std::wstring folder = AppDataFolder();
     if (folder.empty())
         return;
-    CreateDirectoryW(folder.c_str(), nullptr);
     // Other threads and processes append too, so the file is shared for writing. Append
     // access alone is not atomic everywhere (end-of-file is found, then written), so
     // writers also take turns; a writer that waits too long writes anyway.

@@ -1,4 +1,4 @@
-// The updater's log: ota.log in the per-user application folder, one UTF-8 line per
+// The updater's log: ota.log in AppDataFolder(), one UTF-8 line per
 // entry. Best effort: writing it never fails or stops the caller.
 #pragma once
 

@@ -16,7 +16,3 @@ std::string BuildSwapScript(const std::string& downloadPath, const std::string& 
 // path itself when it is ASCII, else its short (8.3) form when the volume has one.
 // Falls back to `path` unchanged.
 std::wstring ScriptSafePath(const std::wstring& path);
-
-// Creates or truncates `path` and writes all bytes in one call; true only when every
-// byte was written.
-bool WriteTextFile(const std::wstring& path, const std::string& bytes);

@@ -1,8 +1,9 @@
 #include "ota/update.h"
 
-#include "app/globals.h"
-#include "app/paths.h"
-#include "bridge/text.h"
+#include "base/files.h"
+#include "base/globals.h"
+#include "base/paths.h"
+#include "base/text.h"
 #include "ota/http_client.h"
 #include "ota/swap_script.h"
 #include "ota/verify.h"

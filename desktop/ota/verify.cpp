@@ -1,6 +1,6 @@
 #include "ota/verify.h"
 
-#include "app/paths.h"
+#include "base/paths.h"
 #include "ota/sha256.h"
 
 #include <windows.h>

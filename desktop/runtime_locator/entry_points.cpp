@@ -1,12 +1,10 @@
 #include "runtime_locator/locator.h"
 
+#include "base/task_memory.h"
 #include "runtime_locator/client_library.h"
 #include "runtime_locator/loader_settings.h"
 #include "runtime_locator/runtime_search.h"
 
-#include <objbase.h>
-
-#include <cstring>
 #include <string>
 
 namespace {
@@ -41,11 +39,5 @@ GetAvailableCoreWebView2BrowserVersionString(PCWSTR browserExecutableFolder, LPW
     HRESULT hr = ReadProductVersion(ClientLibraryPath(folder), version);
     if (FAILED(hr))
         return hr;
-    size_t bytes = (version.size() + 1) * sizeof(wchar_t);
-    auto* text = static_cast<wchar_t*>(CoTaskMemAlloc(bytes));
-    if (!text)
-        return E_OUTOFMEMORY;
-    std::memcpy(text, version.c_str(), bytes);
-    *versionInfo = text;
-    return S_OK;
+    return CopyToTaskMemory(version, versionInfo);
 }

@@ -1,5 +1,6 @@
 #include "runtime_locator/runtime_search.h"
 
+#include "base/files.h"
 #include "runtime_locator/loader_settings.h"
 
 #include <windows.h>
@@ -16,11 +17,6 @@ const wchar_t* const ChannelGuids[] = {
     L"{0D50BFEC-CD6A-4F9A-964C-C7416E3ACB10}", L"{65C35B14-6C1D-4122-AC46-7148CC9D6497}",
     L"{BE59E8FD-089A-411B-A3B0-051D9E417818}"};
 constexpr int ChannelCount = sizeof(ChannelGuids) / sizeof(ChannelGuids[0]);
-
-bool FileExists(const std::wstring& path) {
-    DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
 
 std::wstring WithoutTrailingSeparators(std::wstring folder) {
     while (folder.size() > 3 && (folder.back() == L'\\' || folder.back() == L'/'))

@@ -1,4 +1,6 @@
 // The runtime's entry point and its environment object: one Chromium per environment.
+#include "base/task_memory.h"
+#include "base/text.h"
 #include "launch.h"
 #include "runtime.h"
 
@@ -14,30 +16,16 @@ bool FaultRequested(const wchar_t* name) {
 }
 
 std::string ToUtf8(const std::wstring& text) {
-    if (text.empty())
-        return std::string();
-    int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                nullptr, nullptr);
-    std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n, nullptr,
-                        nullptr);
-    return out;
+    return WideToUtf8(text);
 }
 
 std::wstring FromUtf8(const std::string& text) {
-    if (text.empty())
-        return std::wstring();
-    int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring out(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n);
-    return out;
+    return Utf8ToWide(text);
 }
 
 LPWSTR TaskString(const std::wstring& text) {
-    size_t bytes = (text.size() + 1) * sizeof(wchar_t);
-    auto* copy = static_cast<LPWSTR>(CoTaskMemAlloc(bytes));
-    if (copy)
-        memcpy(copy, text.c_str(), bytes);
+    LPWSTR copy = nullptr;
+    CopyToTaskMemory(text, &copy);
     return copy;
 }
 

@@ -1,4 +1,4 @@
-#include "bridge/utf8.h"
+#include "base/utf8.h"
 #include "json.h"
 
 #include <cstdio>

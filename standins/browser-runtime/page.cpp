@@ -1,4 +1,4 @@
-#include "bridge/utf8.h"
+#include "base/text.h"
 #include "launch.h"
 #include "runtime.h"
 
@@ -33,21 +33,6 @@ const char ChannelScript[] = R"JS((function () {
   if (!window.chrome) window.chrome = {};
   window.chrome.webview = webview;
 })();)JS";
-
-std::string PercentDecode(const std::string& text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        int hi, lo;
-        if (text[i] == '%' && i + 2 < text.size() && (hi = HexDigit(text[i + 1])) >= 0 &&
-            (lo = HexDigit(text[i + 2])) >= 0) {
-            out += static_cast<char>(hi * 16 + lo);
-            i += 2;
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
-}
 
 std::string PercentEncodePath(const std::string& path) {
     static const char hex[] = "0123456789ABCDEF";
@@ -169,8 +154,12 @@ void Page::OnEvent(const std::string& method, const JsonValue& params) {
         return;
     if (method == "Page.frameNavigated") {
         const JsonValue* frame = params.Find("frame");
-        if (!frame || frame->Has("parentId"))
+        if (!frame)
             return;
+        frameUrls[frame->Str("id")] = frame->Str("url");
+        if (frame->Has("parentId"))
+            return;
+        mainFrameId = frame->Str("id");
         currentUrl = frame->Str("url");
         committed = true;
         commitSucceeded =
@@ -180,9 +169,21 @@ void Page::OnEvent(const std::string& method, const JsonValue& params) {
             committed = false;
             FinishNavigation(commitSucceeded);
         }
+    } else if (method == "Page.navigatedWithinDocument") {
+        frameUrls[params.Str("frameId")] = params.Str("url");
+    } else if (method == "Runtime.executionContextCreated") {
+        const JsonValue* context = params.Find("context");
+        const JsonValue* aux = context ? context->Find("auxData") : nullptr;
+        if (aux)
+            contextFrames[static_cast<int>(context->Num("id"))] = aux->Str("frameId");
+    } else if (method == "Runtime.executionContextDestroyed") {
+        contextFrames.erase(static_cast<int>(params.Num("executionContextId")));
+    } else if (method == "Runtime.executionContextsCleared") {
+        contextFrames.clear();
     } else if (method == "Runtime.bindingCalled") {
         if (params.Str("name") == BindingName)
-            DeliverMessage(params.Str("payload"));
+            DeliverMessage(params.Str("payload"),
+                           static_cast<int>(params.Num("executionContextId")));
     }
 }
 
@@ -212,7 +213,7 @@ void Page::FinishNavigation(bool success) {
     args->Release();
 }
 
-void Page::DeliverMessage(const std::string& payload) {
+void Page::DeliverMessage(const std::string& payload, int contextId) {
     if (!webMessageEnabled || payload.empty())
         return;
     bool isString = payload[0] == 'S';
@@ -223,7 +224,9 @@ void Page::DeliverMessage(const std::string& payload) {
         if (ParseJson(json, value))
             text = FromUtf8(value.text);
     }
-    MessageArgs* args = new MessageArgs(Source(), FromUtf8(json), isString, text);
+    // The source is the document that posted: a frame or a document opened later reports
+    // its own URL, never the page's.
+    MessageArgs* args = new MessageArgs(SourceOfContext(contextId), FromUtf8(json), isString, text);
     Raise(messageHandlers, view, static_cast<ICoreWebView2WebMessageReceivedEventArgs*>(args));
     args->Release();
 }
@@ -299,6 +302,18 @@ void Page::OpenDevTools() {
         "http://" + host + "/devtools/inspector.html?ws=" + host + "/devtools/page/" + targetId;
     browser->cdp->Send("Target.createTarget", "{\"url\":" + JsonQuote(url) + ",\"newWindow\":true}",
                        "");
+}
+
+std::wstring Page::SourceOfContext(int contextId) const {
+    auto context = contextFrames.find(contextId);
+    if (context == contextFrames.end())
+        return L"about:blank";
+    if (context->second == mainFrameId)
+        return Source();
+    auto frame = frameUrls.find(context->second);
+    std::string url =
+        frame == frameUrls.end() || frame->second.empty() ? "about:blank" : frame->second;
+    return url == requestedUrl ? requestedUri : FromUtf8(url);
 }
 
 std::wstring Page::Source() const {

@@ -87,6 +87,10 @@ struct Page : std::enable_shared_from_this<Page> {
     std::wstring requestedUri; // as the host gave it
     std::string requestedUrl;  // as Chromium got it
     std::string currentUrl;
+    // Which document posts a message: execution context -> frame -> the frame's URL.
+    std::string mainFrameId;
+    std::map<int, std::string> contextFrames;
+    std::map<std::string, std::string> frameUrls;
     bool committed = false, commitSucceeded = false;
     UINT64 navigations = 0;
 
@@ -99,12 +103,14 @@ struct Page : std::enable_shared_from_this<Page> {
     void OnEvent(const std::string& method, const JsonValue& params);
     void Navigate(const std::wstring& uri);
     void FinishNavigation(bool success);
-    void DeliverMessage(const std::string& payload);
+    void DeliverMessage(const std::string& payload, int contextId);
     void ApplyGuards();
     void RemoveScript(const std::string& id);
     void SetBounds(const RECT& rect);
     void OpenDevTools();
     std::wstring Source() const;
+    // The URL of the document in `contextId`, as the host would name it.
+    std::wstring SourceOfContext(int contextId) const;
     void Close();
 };
 

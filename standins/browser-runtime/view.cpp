@@ -264,7 +264,8 @@ class Controller final : public ComObject<ICoreWebView2Controller, IID_ICoreWebV
     HRESULT STDMETHODCALLTYPE get_CoreWebView2(ICoreWebView2** view) override {
         if (!view)
             return E_POINTER;
-        *view = page_->closed ? nullptr : view_;
+        // The "no-view" fault: a controller that came up without its view.
+        *view = page_->closed || FaultRequested(L"no-view") ? nullptr : view_;
         if (!*view)
             return HRESULT_FROM_WIN32(ERROR_INVALID_STATE);
         view_->AddRef();

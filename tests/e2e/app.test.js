@@ -8,12 +8,12 @@ const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const path = require('node:path');
 const { spawn } = require('node:child_process');
-const { startOtaSession, digestOf } = require('./ota-support');
-const { probe } = require('./shell-support');
-const { sleep, waitFor, BUILD_DIR, REPO } = require('../harness/wine');
+const { startOtaSession, digestOf } = require('../support/ota.js');
+const { probe } = require('../support/shell.js');
+const { sleep, waitFor, BUILD_DIR, REPO } = require('../support/wine.js');
 const {
   runtimeEnv, freePort, connectToPage, chromiumProcessesUnder,
-} = require('../../standins/browser-runtime/test-support');
+} = require('../support/browser-runtime.js');
 
 const NEXT = path.join(BUILD_DIR, 'OVRA-Zirer-next.exe');
 const AI_PORT = Number(new URL(JSON.parse(

@@ -1,14 +1,14 @@
 'use strict';
 // The desktop host on the runtime stand-in, under Wine: the page in the window, the
-// bridge script, hostReady after every navigation, the error boxes, and no Chromium
-// left behind.
+// bridge script, requests only from the page, hostReady after every navigation, the
+// error boxes, and no Chromium left behind.
 
 const { test, before, after } = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const path = require('node:path');
-const { startWineSession, waitFor, sleep } = require('../harness/wine');
-const standin = require('../../standins/browser-runtime/test-support');
+const { startWineSession, waitFor, sleep } = require('../support/wine.js');
+const standin = require('../support/browser-runtime.js');
 
 let session;
 before(async () => { session = await startWineSession(); });
@@ -41,6 +41,40 @@ test('the page fills the window, has the bridge first and hears hostReady after 
       document.getElementById('versionLabel').textContent === 'v1.0.4'), { what: 'hostReady' });
     assert.equal(await page.evaluate(() => typeof window.__host.post), 'function');
 
+    // Strings and objects posted by the page both reach the host's dispatcher: each
+    // request for host information is answered.
+    await page.evaluate(() => {
+      const emit = window.__ovra.emit;
+      window.hostInfos = 0;
+      window.__ovra.emit = (name, payload) => {
+        if (name === 'hostInfo') window.hostInfos++;
+        return emit.call(window.__ovra, name, payload);
+      };
+      window.chrome.webview.postMessage('{"cmd":"getHostInfo"}');
+      window.chrome.webview.postMessage({ cmd: 'getHostInfo' });
+      window.__host.post({ cmd: 'getHostInfo' });
+    });
+    const infos = () => page.evaluate(() => window.hostInfos);
+    await waitFor(async () => (await infos()) >= 3, { what: 'hostInfo answers' });
+
+    // A frame is another document: what it posts goes unanswered, while the page's own
+    // request after it still is.
+    const frameSource = await page.evaluate(() => new Promise((resolve) => {
+      const frame = document.createElement('iframe');
+      frame.srcdoc = '<p>frame</p>';
+      frame.onload = () => {
+        const post = frame.contentWindow.chrome && frame.contentWindow.chrome.webview;
+        if (post) post.postMessage({ cmd: 'getHostInfo' });
+        resolve(post ? frame.contentWindow.location.href : 'no channel in the frame');
+      };
+      document.body.appendChild(frame);
+    }));
+    assert.equal(frameSource, 'about:srcdoc');
+    await sleep(3000);
+    assert.equal(await infos(), 3);
+    await page.evaluate(() => window.chrome.webview.postMessage({ cmd: 'getHostInfo' }));
+    await waitFor(async () => (await infos()) === 4, { what: 'hostInfo after the frame' });
+
     // The view covers the client area: near the X window's size, and it follows resizes.
     const win = await session.findWindow('OVRA-Zirer', { exact: true });
     const size = () => page.evaluate(() => [innerWidth, innerHeight]);
@@ -64,19 +98,10 @@ test('the page fills the window, has the bridge first and hears hostReady after 
     assert.equal(first.hostAtStart, 'object');
     assert.deepEqual(first.events, [['hostReady', { version: '1.0.4' }]]);
 
-    // Strings and objects posted by the page both reach the host's dispatcher: each
-    // request for host information is answered.
-    await page.evaluate(() => {
-      window.chrome.webview.postMessage('{"cmd":"getHostInfo"}');
-      window.chrome.webview.postMessage({ cmd: 'getHostInfo' });
-      window.__host.post({ cmd: 'getHostInfo' });
-    });
-    const answers = await waitFor(() => page.evaluate(() => {
-      const info = window.seen.events.filter((e) => e[0] === 'hostInfo');
-      return info.length >= 3 ? info : null;
-    }), { what: 'hostInfo answers' });
-    assert.equal(answers.length, 3);
-    assert.equal(answers[0][1].version, '1.0.4');
+    // Nor does another document loaded in the view speak for the page.
+    await page.evaluate(() => window.chrome.webview.postMessage({ cmd: 'getHostInfo' }));
+    await sleep(3000);
+    assert.deepEqual(await page.evaluate(() => window.seen.events.map((e) => e[0])), ['hostReady']);
 
     // F5 on the main window reloads: a new document, and hostReady again.
     session.xdotool('windowfocus', '--sync', win.id);
@@ -119,6 +144,9 @@ test('failed creation shows its box and ends with exit code 1', async () => {
   await expectBoxThenExit1(standin.runtimeEnv(session, { fault: 'env' }),
     ['WebView2 环境创建失败。']);
   await expectBoxThenExit1(standin.runtimeEnv(session, { fault: 'controller' }),
+    ['WebView2 控制器创建失败。']);
+  // A controller without a view fails the same way instead of keeping the start-up screen.
+  await expectBoxThenExit1(standin.runtimeEnv(session, { fault: 'no-view' }),
     ['WebView2 控制器创建失败。']);
   // No runtime at all: the runtime box, then creation cannot start.
   await expectBoxThenExit1(standin.runtimeEnv(session, { noRuntime: true }),

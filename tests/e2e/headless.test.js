@@ -4,7 +4,7 @@
 
 const { test, before, after } = require('node:test');
 const assert = require('node:assert/strict');
-const { startOtaSession } = require('./ota-support.js');
+const { startOtaSession } = require('../support/ota.js');
 
 let ctx;
 before(async () => { ctx = await startOtaSession(); });

@@ -5,7 +5,7 @@
 const { test, before, after, beforeEach } = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
-const { startOtaSession, waitFor } = require('./ota-support.js');
+const { startOtaSession, waitFor } = require('../support/ota.js');
 
 let ctx;
 before(async () => { ctx = await startOtaSession(); });

@@ -4,7 +4,7 @@
 const { it } = require('node:test');
 const assert = require('node:assert/strict');
 const { execFileSync } = require('node:child_process');
-const { EXE } = require('../harness/wine.js');
+const { EXE } = require('../support/wine.js');
 
 // DLLs every Windows installation has; nothing of ours or of the compiler's runtime.
 const SYSTEM_DLLS = new Set(['advapi32.dll', 'bcrypt.dll', 'comctl32.dll', 'gdi32.dll',

@@ -7,9 +7,9 @@ const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const path = require('node:path');
 const { execFileSync } = require('node:child_process');
-const { startWineSession, sleep, BUILD_DIR } = require('../harness/wine.js');
+const { startWineSession, sleep, BUILD_DIR } = require('../support/wine.js');
 const { installFakeRuntime, placeExe, probe, startDesktop, closeDesktop, endLeftovers,
-  titledWindows } = require('./shell-support.js');
+  titledWindows } = require('../support/shell.js');
 
 const BACKGROUND = [10, 14, 23];
 

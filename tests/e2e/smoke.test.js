@@ -6,8 +6,8 @@ const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const path = require('node:path');
 const { execFileSync } = require('node:child_process');
-const { startWineSession, waitFor } = require('../harness/wine');
-const standin = require('../../standins/browser-runtime/test-support');
+const { startWineSession, waitFor } = require('../support/wine.js');
+const standin = require('../support/browser-runtime.js');
 
 let session;
 before(async () => { session = await startWineSession(); });
@@ -54,6 +54,11 @@ test('creation failures end with their line and code', async () => {
 
   r = await smoke('controller', { fault: 'controller' });
   assert.deepEqual(r.lines, [...START, 'SMOKE env OK', 'SMOKE FAIL: controller hr=0x80004005',
+    'SMOKE FAIL: navigation not success']);
+  assert.equal(r.code, 6);
+
+  r = await smoke('no-view', { fault: 'no-view' });
+  assert.deepEqual(r.lines, [...START, 'SMOKE env OK', 'SMOKE FAIL: controller hr=0x8007139F',
     'SMOKE FAIL: navigation not success']);
   assert.equal(r.code, 6);
   await noBrowserLeft();

@@ -1,7 +1,7 @@
 'use strict';
 const test = require('node:test');
 const assert = require('node:assert/strict');
-const { setup, say, waitIdle } = require('./harness');
+const { setup, say, waitIdle } = require('../support/page.js');
 
 let env;
 let page;

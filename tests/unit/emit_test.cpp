@@ -1,35 +1,14 @@
 #include <doctest/doctest.h>
 
-#include "app/globals.h"
+#include "base/globals.h"
 #include "bridge/emit.h"
+
+#include "allocations.h"
 
 #include <windows.h>
 
-#include <cstdlib>
-#include <new>
 #include <string>
 #include <thread>
-
-// Counts live heap blocks so the tests can see whether a dropped event leaks.
-namespace {
-long LiveBlocks = 0;
-}
-
-void* operator new(std::size_t size) {
-    void* block = std::malloc(size ? size : 1);
-    if (!block)
-        throw std::bad_alloc();
-    ++LiveBlocks;
-    return block;
-}
-void operator delete(void* block) noexcept {
-    if (block)
-        --LiveBlocks;
-    std::free(block);
-}
-void operator delete(void* block, std::size_t) noexcept {
-    operator delete(block);
-}
 
 namespace {
 
@@ -84,17 +63,17 @@ TEST_CASE("events posted from another thread reach the window in order") {
 
 TEST_CASE("an event that cannot be delivered is dropped without leaking") {
     MainWindow = nullptr;
-    long before = LiveBlocks;
+    long before = LiveAllocations();
     EmitToPage("ota", LongPayload);
-    CHECK(LiveBlocks == before);
+    CHECK(LiveAllocations() == before);
 
     // A window that no longer exists makes the post fail; the script must be freed.
     HWND gone = MakeWindow();
     REQUIRE(gone);
     DestroyWindow(gone);
     MainWindow = gone;
-    before = LiveBlocks;
+    before = LiveAllocations();
     EmitToPage("ota", LongPayload);
-    CHECK(LiveBlocks == before);
+    CHECK(LiveAllocations() == before);
     MainWindow = nullptr;
 }

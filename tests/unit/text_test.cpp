@@ -1,6 +1,6 @@
 #include <doctest/doctest.h>
 
-#include "bridge/text.h"
+#include "base/text.h"
 
 #include <string>
 

@@ -1,38 +1,14 @@
 #include <doctest/doctest.h>
 
-#include "app/globals.h"
+#include "base/globals.h"
 #include "app/window.h"
 #include "browser/browser_state.h"
 
-#include <cstdlib>
-#include <new>
+#include "allocations.h"
+
 #include <string>
 #include <utility>
 #include <vector>
-
-// Counts live heap blocks and remembers the blocks freed lately, so the test can see
-// that a posted script was freed.
-static long LiveAllocations = 0;
-static void* RecentlyFreed[256];
-static int FreedCount = 0;
-
-void* operator new(std::size_t size) {
-    void* block = std::malloc(size ? size : 1);
-    if (!block)
-        throw std::bad_alloc();
-    ++LiveAllocations;
-    return block;
-}
-void operator delete(void* block) noexcept {
-    if (block) {
-        --LiveAllocations;
-        RecentlyFreed[FreedCount++ % 256] = block;
-    }
-    std::free(block);
-}
-void operator delete(void* block, std::size_t) noexcept {
-    operator delete(block);
-}
 
 namespace {
 
@@ -110,9 +86,7 @@ struct MainWindowFixture {
         Calls.clear();
     }
     ~MainWindowFixture() {
-        BrowserView = nullptr;
-        BrowserController = nullptr;
-        BrowserEnvironment = nullptr;
+        TearDownBrowser();
         if (IsWindow(window))
             DestroyWindow(window);
         MainWindow = nullptr;
@@ -121,9 +95,9 @@ struct MainWindowFixture {
         }
     }
     void AttachBrowser() {
-        BrowserEnvironment = environment.as<ICoreWebView2Environment>();
-        BrowserController = controller.as<ICoreWebView2Controller>();
-        BrowserView = view.as<ICoreWebView2>();
+        BrowserEnvironment.Attach(environment.as<ICoreWebView2Environment>());
+        BrowserController.Attach(controller.as<ICoreWebView2Controller>());
+        BrowserView.Attach(view.as<ICoreWebView2>());
     }
     void Pump() {
         MSG msg;
@@ -137,22 +111,14 @@ std::wstring* NewScript() {
     return new std::wstring(L"window.__ovra.emit('ota', {\"stage\":\"noop\"}, 1234567890)");
 }
 
-bool WasFreed(const void* block) {
-    for (int i = 0; i < FreedCount && i < 256; ++i) {
-        if (RecentlyFreed[i] == block)
-            return true;
-    }
-    return false;
-}
-
 } // namespace
 
 TEST_CASE_FIXTURE(MainWindowFixture, "a posted script is freed, and runs only once a view exists") {
-    long before = LiveAllocations;
+    long before = LiveAllocations();
     REQUIRE(PostMessageW(window, WM_RUN_SCRIPT, 0, reinterpret_cast<LPARAM>(NewScript())));
-    CHECK(LiveAllocations == before + 2);
+    CHECK(LiveAllocations() == before + 2);
     Pump();
-    CHECK(LiveAllocations == before);
+    CHECK(LiveAllocations() == before);
     CHECK(Calls.empty());
 
     REQUIRE(PostMessageW(window, WM_RUN_SCRIPT, 0, 0));
@@ -160,7 +126,7 @@ TEST_CASE_FIXTURE(MainWindowFixture, "a posted script is freed, and runs only on
 
     AttachBrowser();
     std::wstring* script = NewScript();
-    FreedCount = 0;
+    ForgetFreedBlocks();
     REQUIRE(PostMessageW(window, WM_RUN_SCRIPT, 0, reinterpret_cast<LPARAM>(script)));
     Pump();
     CHECK(WasFreed(script));
@@ -194,9 +160,9 @@ TEST_CASE_FIXTURE(MainWindowFixture, "closing tears the browser down in order an
     CHECK_FALSE(IsWindow(window));
     CHECK(Calls == std::vector<std::string>{"view.Release", "controller.Close",
                                             "controller.Release", "environment.Release"});
-    CHECK(BrowserView == nullptr);
-    CHECK(BrowserController == nullptr);
-    CHECK(BrowserEnvironment == nullptr);
+    CHECK_FALSE(BrowserView);
+    CHECK_FALSE(BrowserController);
+    CHECK_FALSE(BrowserEnvironment);
     MSG msg;
     REQUIRE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
     CHECK(msg.wParam == 0);

@@ -1,8 +1,8 @@
-#include "ota/apply_update.h"
+#include "bridge/apply_update.h"
 
-#include "app/globals.h"
+#include "base/globals.h"
 #include "bridge/emit.h"
-#include "bridge/text.h"
+#include "base/text.h"
 #include "ota/update.h"
 
 #include <windows.h>

@@ -1,4 +1,4 @@
-#include "app/globals.h"
+#include "base/globals.h"
 
 const wchar_t* const WindowTitle = L"OVRA-Zirer";
 const wchar_t* const WindowClassName = L"OVRAAgentWindow";

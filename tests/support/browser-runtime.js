@@ -6,7 +6,7 @@
 const fs = require('node:fs');
 const net = require('node:net');
 const path = require('node:path');
-const { waitFor, sleep, BUILD_DIR, EXE } = require('../../tests/harness/wine');
+const { waitFor, sleep, BUILD_DIR, EXE } = require('./wine.js');
 
 const RUNTIME_DIR = path.join(BUILD_DIR, 'standin-runtime');
 const DIALOG_TEXT = path.join(BUILD_DIR, 'tools', 'dialog-text.exe');

@@ -7,7 +7,7 @@ const { spawn } = require('node:child_process');
 const crypto = require('node:crypto');
 const fs = require('node:fs');
 const path = require('node:path');
-const { startWineSession, waitFor, BUILD_DIR, EXE, REPO } = require('../harness/wine.js');
+const { startWineSession, waitFor, BUILD_DIR, EXE, REPO } = require('./wine.js');
 
 const SERVER = path.join(REPO, 'standins', 'update-server', 'server.js');
 const VERIFIER = path.join(BUILD_DIR, 'standins', 'powershell.exe');

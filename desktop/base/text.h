@@ -9,3 +9,6 @@ std::string WideToUtf8(const std::wstring& text);
 
 // Escapes text for the inside of a JSON string literal (no surrounding quotes).
 std::wstring JsonEscape(const std::wstring& text);
+
+// Decodes every %XX escape (either case of hex digit); anything else stays as it is.
+std::string PercentDecode(const std::string& text);

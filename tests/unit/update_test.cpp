@@ -1,8 +1,9 @@
 #include <doctest/doctest.h>
 
-#include "app/globals.h"
-#include "app/paths.h"
-#include "bridge/text.h"
+#include "base/files.h"
+#include "base/globals.h"
+#include "base/paths.h"
+#include "base/text.h"
 #include "ota/ota_check.h"
 #include "ota/ota_log.h"
 #include "ota/sha256.h"

@@ -1,6 +1,8 @@
 'use strict';
 // Runs Windows executables under Wine on a private Xvfb display, in a fresh prefix per
 // session. A pristine prefix is made once (wineboot is slow) and copied for each session.
+// The Node tests use startWineSession; the shell scripts bring up the same kind of
+// session through this file's command line (`start` / `stop`, see the end).
 
 const { spawn, spawnSync, execFileSync } = require('node:child_process');
 const fs = require('node:fs');
@@ -25,13 +27,17 @@ async function waitFor(check, { timeoutMs = 15000, intervalMs = 100, what = 'con
   }
 }
 
-async function startXvfb(dir) {
+// A display that does not come up within five seconds is given up for the next number;
+// when none comes up at all, this throws rather than going on without a display.
+// `detached` leaves Xvfb running after this process ends (for the shell scripts).
+async function startXvfb(dir, { detached = false } = {}) {
   for (let n = 200 + (process.pid % 300); n < 900; n++) {
     if (fs.existsSync(`/tmp/.X11-unix/X${n}`) || fs.existsSync(`/tmp/.X${n}-lock`)) continue;
     const log = fs.openSync(path.join(dir, `xvfb-${n}.log`), 'w');
     const proc = spawn('Xvfb', [`:${n}`, '-screen', '0', '1920x1080x24', '-nolisten', 'tcp'], {
-      stdio: ['ignore', log, log],
+      stdio: ['ignore', log, log], detached,
     });
+    if (detached) proc.unref();
     fs.closeSync(log);
     let exited = false;
     proc.on('exit', () => { exited = true; });
@@ -107,12 +113,23 @@ function parsePpm(buf) {
   return { width: Number(w), height: Number(h), rgb: buf.subarray(pos) };
 }
 
+// A session folder with a display and a fresh prefix copied from the template.
+async function openSession(tag, { detached = false } = {}) {
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), tag));
+  try {
+    const template = await templatePrefix();
+    const xvfb = await startXvfb(dir, { detached });
+    const prefix = path.join(dir, 'prefix');
+    execFileSync('cp', ['-a', template, prefix]);
+    return { dir, xvfb, prefix };
+  } catch (e) {
+    fs.rmSync(dir, { recursive: true, force: true });
+    throw e;
+  }
+}
+
 async function startWineSession(options = {}) {
-  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'ovra-e2e-'));
-  const template = await templatePrefix();
-  const xvfb = await startXvfb(dir);
-  const prefix = path.join(dir, 'prefix');
-  execFileSync('cp', ['-a', template, prefix]);
+  const { dir, xvfb, prefix } = await openSession('ovra-e2e-');
   const env = { ...process.env, ...WINE_ENV, WINEPREFIX: prefix, DISPLAY: xvfb.display,
     ...(options.env || {}) };
   const children = new Set();
@@ -221,3 +238,37 @@ async function startWineSession(options = {}) {
 }
 
 module.exports = { startWineSession, templatePrefix, winPath, waitFor, sleep, REPO, BUILD_DIR, EXE };
+
+// For the shell scripts (scripts/wine-session.sh):
+//   node wine.js start        prints the session as shell assignments, or fails with a
+//                             message and exit code 1
+//   node wine.js stop DIR PID ends the session's Wine and Xvfb and removes its folder
+async function main([command, ...args]) {
+  if (command === 'start') {
+    const { dir, xvfb, prefix } = await openSession('ovra-wine.', { detached: true });
+    const quote = (v) => `'${String(v).replace(/'/g, `'\\''`)}'`;
+    process.stdout.write(`WINE_SESSION_DIR=${quote(dir)}\nWINE_SESSION_XVFB=${xvfb.proc.pid}\n` +
+      `DISPLAY=${quote(xvfb.display)}\nWINEPREFIX=${quote(prefix)}\n`);
+  } else if (command === 'stop') {
+    const [dir, pid] = args;
+    if (dir && fs.existsSync(path.join(dir, 'prefix'))) {
+      spawnSync('wineserver', ['-k'], { env: { ...process.env, WINEPREFIX: path.join(dir, 'prefix') },
+        stdio: 'ignore', timeout: 20000 });
+    }
+    if (Number(pid) > 0) {
+      try { process.kill(Number(pid), 'SIGTERM'); } catch (_) { /* already gone */ }
+      await waitFor(() => { try { process.kill(Number(pid), 0); return false; } catch (_) { return true; } },
+        { timeoutMs: 5000, what: 'Xvfb to end' }).catch(() => {});
+    }
+    if (dir) fs.rmSync(dir, { recursive: true, force: true });
+  } else {
+    throw new Error('usage: wine.js start | stop DIR PID');
+  }
+}
+
+if (require.main === module) {
+  main(process.argv.slice(2)).catch((e) => {
+    process.stderr.write(`wine session: ${e.message}\n`);
+    process.exit(1);
+  });
+}

@@ -6,7 +6,7 @@
 const fs = require('node:fs');
 const path = require('node:path');
 const { spawnSync } = require('node:child_process');
-const { waitFor, sleep, BUILD_DIR, EXE } = require('../harness/wine.js');
+const { waitFor, sleep, BUILD_DIR, EXE } = require('./wine.js');
 
 const FIXTURES = path.join(BUILD_DIR, 'tests', 'unit');
 const PROBE = path.join(FIXTURES, 'winprobe.exe');

@@ -1,9 +1,11 @@
-#include "app/paths.h"
+#include "base/paths.h"
 
-#include "app/globals.h"
+#include "base/files.h"
+#include "base/globals.h"
 
 #include <windows.h>
 
+#include <cwchar>
 #include <vector>
 
 std::wstring JoinPath(const std::wstring& base, const std::wstring& relative) {
@@ -47,8 +49,7 @@ void SetExePaths() {
 
 std::wstring ChoosePagePath(const std::wstring& exeDir) {
     std::wstring page = JoinPath(exeDir, L"ui\\index.html");
-    DWORD attributes = GetFileAttributesW(page.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
+    if (!FileExists(page))
         page = JoinPath(exeDir, L"desktop\\ui\\index.html");
     return page;
 }
@@ -56,20 +57,13 @@ std::wstring ChoosePagePath(const std::wstring& exeDir) {
 std::wstring FileUrlFromPath(const std::wstring& path) {
     std::wstring url = L"file:///";
     for (wchar_t c : path) {
-        switch (c) {
-        case L'\\':
+        if (c == L'\\') {
             url += L'/';
-            break;
-        case L'%':
-            url += L"%25";
-            break;
-        case L'#':
-            url += L"%23";
-            break;
-        case L'?':
-            url += L"%3F";
-            break;
-        default:
+        } else if (c == L'%' || c == L'#' || c == L'?') {
+            wchar_t escape[4];
+            std::swprintf(escape, 4, L"%%%02X", static_cast<unsigned>(c));
+            url += escape;
+        } else {
             url += c;
         }
     }

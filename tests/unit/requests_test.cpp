@@ -1,10 +1,9 @@
 #include <doctest/doctest.h>
 
-#include "app/globals.h"
-#include "bridge/dispatch.h"
+#include "base/globals.h"
 #include "bridge/ota_tasks.h"
 #include "bridge/requests.h"
-#include "ota/apply_update.h"
+#include "bridge/apply_update.h"
 
 #include <windows.h>
 
@@ -63,7 +62,7 @@ TEST_CASE("host information carries the version, API base and the escaped exe pa
     CHECK(payload == std::wstring(L"{\"version\":\"") + AppVersion +
                          L"\",\"apiBase\":"
                          L"\"" OVRA_API_BASE L"\",\"product\":\"OVRA-Zirer\",\"exe\":\"C:"
-                                             L"\\\\Program Files\\\\OVRA "
+                         L"\\\\Program Files\\\\OVRA "
                          L"\\\"Z\\\"\\\\OVRA-Zirer.exe\"}");
 }
 
