@@ -1,7 +1,7 @@
 'use strict';
 const test = require('node:test');
 const assert = require('node:assert/strict');
-const { setup, say, lastAssistant, waitIdle } = require('./harness');
+const { setup, say, lastAssistant, waitIdle } = require('../support/page.js');
 
 let env;
 test.before(async () => {
