@@ -1,6 +1,7 @@
 'use strict';
 // Render cost of a streamed 1024-token answer in the cockpit page, and the
-// silence between two spoken sentences when speech takes 300 ms to arrive.
+// silence between two spoken sentences when speech takes 300 ms to arrive,
+// with speech fetched ahead and, for comparison, one sentence at a time.
 //   node bench/page-render.js
 const { setup, say, waitIdle } = require('../tests/support/page.js');
 
@@ -107,15 +108,35 @@ function corpusTokens() {
   return require('../standins/ai-service/answers').corpusTokens(TOKENS);
 }
 
-async function speechGapBench(env) {
+// When the page asks for each sentence's speech: the first request goes out
+// as soon as the first sentence is complete.
+function recordSpeechRequests() {
+  const starts = (window.__speechStarts = []);
+  const fetch0 = window.fetch;
+  window.fetch = function (url) {
+    if (String(url).endsWith('/audio/speech')) starts.push(performance.now());
+    return fetch0.apply(this, arguments);
+  };
+}
+
+// Silence between spoken sentences, and from the first complete sentence to
+// the start of its audio, with speech fetched `ahead` sentences in advance
+// (0: each sentence fetched only when its turn comes).
+async function speechGapBench(env, ahead) {
   env.control({ answer: '第一句话。第二句话。第三句话。第四句话。第五句话。', speechDelayMs: 300, speechMs: 400, tokenDelayMs: 5 });
-  const page = await env.open();
+  const page = await env.open({ init: recordSpeechRequests });
+  await page.evaluate((n) => (window.__ovra.speechAhead = n), ahead);
   await say(page, '读五句');
   await waitIdle(page);
   await page.waitForFunction(() => window.__probe.ends.length === 5, null, { timeout: 20000 });
   const { plays, ends } = await page.evaluate(() => window.__probe);
+  const starts = await page.evaluate(() => window.__speechStarts);
   const gaps = plays.slice(1).map((p, i) => p - ends[i]);
-  console.log(`speech gap between sentences (endpoint answers in 300 ms): ${gaps.map((g) => g.toFixed(0)).join(', ')} ms`);
+  const road = ahead ? `fetched ${ahead} ahead` : 'one at a time';
+  console.log(
+    `  ${road.padEnd(16)} gaps ${gaps.map((g) => g.toFixed(0)).join(', ')} ms (max ${Math.max(...gaps).toFixed(0)}), ` +
+      `first sentence to its audio ${(plays[0] - starts[0]).toFixed(0)} ms`,
+  );
   await page.context().close();
 }
 
@@ -123,7 +144,9 @@ async function main() {
   const env = await setup();
   try {
     await renderBench(env);
-    await speechGapBench(env);
+    console.log('speech, 5 sentences of 400 ms audio, endpoint answers in 300 ms:');
+    await speechGapBench(env, 2);
+    await speechGapBench(env, 0);
   } finally {
     await env.close();
   }

@@ -16,6 +16,20 @@
   const MODEL_REFRESH_MS = 60000;
   const OTA_CHECK_DELAY_MS = 15000;
   const TOAST_MS = 3600;
+  // Speech output: sentences fetched ahead of the one playing, the longest
+  // wait for a speech request, and the time allowed to the browser's voice.
+  const SPEECH_AHEAD = 2;
+  const SPEECH_TIMEOUT_MS = 8000;
+  const SYNTH_BASE_MS = 3000;
+  const SYNTH_PER_CHAR_MS = 400;
+  // Heard text this much like what was spoken this recently is our own voice.
+  const ECHO_MS = 5000;
+  const ECHO_MATCH = 0.7;
+  // Recognition that fails restarts after a pause that doubles up to the
+  // maximum; after this many failures in a row the voice pill says so.
+  const ASR_RETRY_MS = 500;
+  const ASR_RETRY_MAX_MS = 10000;
+  const ASR_FAILS_SHOWN = 3;
   const USABLE_MODELS = ['edge-tts', 'zimage-turbo'];
   const MISSING_WEIGHTS = ['Velmo-Flash-Next-AD', 'Velmo-35B-A3B'];
   const TOOLS = [
@@ -45,18 +59,37 @@
     waveRaf: 0,
     fpsRaf: 0,
     ota: null,
+    // The model the user chose by hand; model refreshes keep it while listed.
+    pickedModel: '',
+    // Messages submitted while an answer streams; sent one after another.
+    pending: [],
+    // Sentences waiting to be spoken, across answers, so only one voice speaks.
+    speechQueue: [],
+    speechPlaying: false,
+    speechItem: null, // the sentence being spoken
+    speechGen: 0, // raised when speech is cleared or stopped
+    speakingSpan: null,
+    spoken: [], // what was said lately, with when it ended
+    answerCtrl: null, // aborts the answer being requested or streamed
+    camStream: null,
+    camPending: false,
+    micPending: false,
+    asrFailures: 0,
+    asrTimer: 0,
+    // What each bubble shows (see wrapSentencesIntoBubble).
+    rendered: new WeakMap(),
+    scrollRaf: 0,
   };
 
-  // The model the user chose by hand; model refreshes keep it while listed.
-  let pickedModel = '';
-  // Messages submitted while an answer streams; sent one after another.
-  const pendingMessages = [];
-  // Sentences waiting to be spoken, across answers, so only one voice speaks.
-  const speechQueue = [];
-  let speechPlaying = false;
-  let speakingSpan = null;
-
   const $ = (id) => document.getElementById(id);
+
+  // A new element with its class and text, the shape of most of the page.
+  function el(tag, cls, text) {
+    const e = document.createElement(tag);
+    if (cls) e.className = cls;
+    if (text != null) e.textContent = text;
+    return e;
+  }
 
   // ---------------------------------------------------------------- bridge
 
@@ -89,36 +122,34 @@
       }
     },
   };
+  // How many sentences ahead speech is fetched; 0 fetches each one only at
+  // its turn, which measurements use for comparison.
+  hub.speechAhead = SPEECH_AHEAD;
   window.__ovra = hub;
   const post = hub.post;
 
   // ------------------------------------------------------- display helpers
 
   function toast(text, kind) {
-    const el = document.createElement('div');
-    el.className = kind ? 'toast ' + kind : 'toast';
-    el.textContent = text;
-    $('toasts').appendChild(el);
-    setTimeout(() => el.remove(), TOAST_MS);
+    const t = el('div', kind ? 'toast ' + kind : 'toast', text);
+    $('toasts').appendChild(t);
+    setTimeout(() => t.remove(), TOAST_MS);
   }
 
   function logEvent(text) {
     const box = $('events');
-    const el = document.createElement('div');
-    el.className = 'event';
-    el.textContent = new Date().toLocaleTimeString() + ' · ' + text;
-    box.insertBefore(el, box.firstChild);
+    box.insertBefore(el('div', 'event', new Date().toLocaleTimeString() + ' · ' + text), box.firstChild);
     while (box.children.length > MAX_EVENTS) box.lastElementChild.remove();
   }
 
   function setPill(id, cls, text) {
-    const el = $(id);
-    if (!el) return;
+    const pill = $(id);
+    if (!pill) return;
     // The update pill stays clickable, so it keeps its pointer cursor class.
-    const keep = el.classList.contains('ota') ? ' ota' : '';
-    el.className = 'pill' + keep + (cls ? ' ' + cls : '');
+    const keep = pill.classList.contains('ota') ? ' ota' : '';
+    pill.className = 'pill' + keep + (cls ? ' ' + cls : '');
     if (text) {
-      const spans = el.getElementsByTagName('span');
+      const spans = pill.getElementsByTagName('span');
       if (spans.length) spans[spans.length - 1].textContent = text;
     }
   }
@@ -140,18 +171,18 @@
   }
 
   function setStage(key, done) {
-    const el = stageItem(key);
-    if (!el) return;
+    const item = stageItem(key);
+    if (!item) return;
     if (done) {
-      el.classList.add('done');
-      el.classList.remove('on');
+      item.classList.add('done');
+      item.classList.remove('on');
     } else {
-      el.classList.add('on');
+      item.classList.add('on');
     }
   }
 
   function resetStages() {
-    for (const el of $('thinkStages').children) el.classList.remove('on', 'done');
+    for (const item of $('thinkStages').children) item.classList.remove('on', 'done');
   }
 
   function showThinking(show, text) {
@@ -166,35 +197,25 @@
 
   // Scrolling reads the stream's height and so forces a layout; while an
   // answer streams in, once per frame is enough.
-  let scrollFrame = 0;
   function scrollStream() {
-    if (scrollFrame) return;
-    scrollFrame = requestAnimationFrame(() => {
-      scrollFrame = 0;
+    if (state.scrollRaf) return;
+    state.scrollRaf = requestAnimationFrame(() => {
+      state.scrollRaf = 0;
       const s = $('stream');
       s.scrollTop = s.scrollHeight;
     });
   }
 
   function cursorSpan() {
-    const c = document.createElement('span');
-    c.className = 'cursor';
-    return c;
+    return el('span', 'cursor');
   }
 
   function addMessage(role, text, meta) {
-    const row = document.createElement('div');
-    row.className = 'msg ' + role;
-    const bubble = document.createElement('div');
-    bubble.className = 'bubble';
+    const row = el('div', 'msg ' + role);
+    const bubble = el('div', 'bubble');
     if (role === 'assistant' && !text) bubble.appendChild(cursorSpan());
     else bubble.textContent = text;
-    if (meta) {
-      const m = document.createElement('span');
-      m.className = 'meta';
-      m.textContent = meta;
-      bubble.appendChild(m);
-    }
+    if (meta) bubble.appendChild(el('span', 'meta', meta));
     row.appendChild(bubble);
     $('stream').appendChild(row);
     scrollStream();
@@ -204,27 +225,42 @@
   // ------------------------------------------------------------- sentences
 
   const SENTENCE_END = /[。！？!?\n]/;
+  // Further marks and closing quotes or brackets after an end belong to it.
+  const SENTENCE_TAIL = /[。！？!?\n」』）)】\]}》”’"']/;
+  const HAS_WORDS = /[^\s。！？!?」』）)】\]}》”’"']/;
 
   function splitSentences(text) {
     const out = [];
     let start = 0;
     for (let i = 0; i < text.length; i++) {
-      if (SENTENCE_END.test(text[i])) {
-        const piece = text.slice(start, i + 1).trim();
-        if (piece) out.push(piece);
-        start = i + 1;
-      }
+      if (!SENTENCE_END.test(text[i])) continue;
+      while (i + 1 < text.length && SENTENCE_TAIL.test(text[i + 1])) i++;
+      const piece = text.slice(start, i + 1).trim();
+      // Marks before the first words stay with the words after them.
+      if (!HAS_WORDS.test(piece)) continue;
+      out.push(piece);
+      start = i + 1;
     }
     const rest = text.slice(start).trim();
     if (rest) out.push(rest);
     return out;
   }
 
+  // What the voice says of a sentence: the words, without the markdown
+  // symbols, list markers and emoji that the bubble shows.
+  const LIST_MARKER = /^(?:[-+*•·]|\d+[.)、])\s+/;
+  const MARKDOWN = /[*#`]+/g;
+  const EMOJI = /[\p{Extended_Pictographic}\u{1F1E6}-\u{1F1FF}\u{1F3FB}-\u{1F3FF}\u200D\uFE0F\u20E3]/gu;
+  const SAYABLE = /[\p{L}\p{N}]/u;
+
+  function spokenText(sentence) {
+    const words = sentence.replace(LIST_MARKER, '').replace(MARKDOWN, '').replace(EMOJI, '');
+    return words.replace(/\s+/g, ' ').trim();
+  }
+
   function sentenceSpan(sentence) {
-    const s = document.createElement('span');
-    s.className = 'sentence';
+    const s = el('span', 'sentence', sentence);
     s.dataset.text = sentence;
-    s.textContent = sentence;
     return s;
   }
 
@@ -232,22 +268,21 @@
   // growing answer only changes its last sentence, so re-rendering keeps the
   // spans that are unchanged and rebuilds from the first that differs. The
   // result is the same DOM as emptying the bubble and adding every span again.
-  const rendered = new WeakMap();
 
   function wrapSentencesIntoBubble(bubble, text, sentences) {
     const list = sentences || splitSentences(text);
     if (!list.length) {
-      rendered.delete(bubble);
+      state.rendered.delete(bubble);
       bubble.textContent = text;
       scrollStream();
       return;
     }
-    let r = rendered.get(bubble);
+    let r = state.rendered.get(bubble);
     if (!r || bubble.lastChild !== r.cursor || bubble.childNodes.length !== r.texts.length + 1) {
       bubble.textContent = '';
       r = { texts: [], cursor: cursorSpan() };
       bubble.appendChild(r.cursor);
-      rendered.set(bubble, r);
+      state.rendered.set(bubble, r);
     }
     let same = 0;
     const common = Math.min(r.texts.length, list.length);
@@ -278,16 +313,10 @@
     const box = $('modelMatrix');
     box.textContent = '';
     const item = (cls, id, tag) => {
-      const row = document.createElement('div');
-      row.className = 'model-item' + (cls ? ' ' + cls : '');
-      const a = document.createElement('span');
-      a.className = 'id';
-      a.textContent = id;
-      a.title = id;
-      const b = document.createElement('span');
-      b.className = 'tag';
-      b.textContent = tag;
-      row.append(a, b);
+      const row = el('div', 'model-item' + (cls ? ' ' + cls : ''));
+      const name = el('span', 'id', id);
+      name.title = id;
+      row.append(name, el('span', 'tag', tag));
       box.appendChild(row);
     };
     if (!models.length) {
@@ -314,14 +343,13 @@
       const select = $('modelSelect');
       select.textContent = '';
       for (const id of offered) {
-        const opt = document.createElement('option');
+        const opt = el('option', '', id);
         opt.value = id;
-        opt.textContent = id;
         select.appendChild(opt);
       }
       if (offered.length) {
-        if (!offered.includes(pickedModel)) pickedModel = '';
-        state.model = pickedModel || offered[0];
+        if (!offered.includes(state.pickedModel)) state.pickedModel = '';
+        state.model = state.pickedModel || offered[0];
         select.value = state.model;
       }
       renderMatrix(state.models);
@@ -341,9 +369,14 @@
     }
   }
 
-  function errorText(error) {
-    const msg = typeof error === 'string' ? error : error && error.message;
-    return msg ? String(msg) : 'API error';
+  // The text of an error in whatever shape it came; `fallback` without one.
+  function messageOf(error, fallback) {
+    const msg = typeof error === 'string' ? error : error && (error.message || error.name);
+    return msg ? String(msg) : fallback;
+  }
+
+  function errorText(error, status) {
+    return messageOf(error, 'HTTP ' + status);
   }
 
   function parseJson(text) {
@@ -360,7 +393,7 @@
     const body = await res.text().catch(() => '');
     const parsed = parseJson(body.replace(/^\uFEFF/, ''));
     const data = parsed.value;
-    if (data && data.error) return errorText(data.error);
+    if (data && data.error) return errorText(data.error, res.status);
     return 'HTTP ' + res.status;
   }
 
@@ -407,7 +440,7 @@
     const parsed = parseJson(raw.replace(/^\uFEFF/, ''));
     if (parsed.error) throw new Error(parsed.error.message);
     const data = parsed.value;
-    if (data && data.error) throw new Error(errorText(data.error));
+    if (data && data.error) throw new Error(errorText(data.error, res.status));
     const c = data && Array.isArray(data.choices) ? data.choices[0] : null;
     let content = (c && c.message && c.message.content) || (c && c.text) || (data && data.output) || '';
     if (typeof content !== 'string') content = JSON.stringify(content);
@@ -442,7 +475,7 @@
     clearInput();
     if (state.busy) {
       const bubble = addMessage('user', clean, '排队中 · ' + inputKind(opts));
-      pendingMessages.push({ text: clean, opts, bubble });
+      state.pending.push({ text: clean, opts, bubble });
       toast('正在生成回答，可继续打字排队下一条', 'warn');
       logEvent('已排队，等待当前回答结束');
       return Promise.resolve();
@@ -473,6 +506,7 @@
     const bubble = addMessage('assistant', '');
     const t0 = performance.now();
     const speech = answerSpeech(bubble);
+    const ctrl = (state.answerCtrl = new AbortController());
     let answer = '';
     try {
       setStage('think', true);
@@ -482,6 +516,7 @@
         method: 'POST',
         headers: { 'Content-Type': 'application/json', Accept: 'text/event-stream' },
         body: chatBody(),
+        signal: ctrl.signal,
       });
       if (!res.ok) throw new Error(await httpFailure(res));
       const type = (res.headers.get('content-type') || '').toLowerCase();
@@ -491,7 +526,7 @@
         progress(68);
         let first = true;
         await readEventStream(res.body, (obj) => {
-          if (obj && obj.error) throw new Error(errorText(obj.error));
+          if (obj && obj.error) throw new Error(errorText(obj.error, res.status));
           const delta = deltaOf(obj);
           if (!delta) return;
           if (first) {
@@ -514,7 +549,7 @@
       // Whatever is not queued yet, a last sentence without a mark included.
       speech.queueAll(answer);
       if (!answer.trim()) {
-        rendered.delete(bubble);
+        state.rendered.delete(bubble);
         bubble.textContent = '（未收到有效回答，可能是后端模型未安装）';
       } else {
         wrapSentencesIntoBubble(bubble, answer);
@@ -526,9 +561,13 @@
       progress(100);
       logEvent('回答完成');
     } catch (err) {
+      if (ctrl.signal.aborted) {
+        answerStopped(bubble, answer, t0);
+        return;
+      }
       console.error(err);
-      const msg = (err && err.message) || String(err);
-      rendered.delete(bubble);
+      const msg = messageOf(err, String(err));
+      state.rendered.delete(bubble);
       bubble.textContent =
         '⚠ 出错了：' + msg + '\n\n可能是 ' + apiHost() + ' 文本模型未安装或网络抖动。你仍可以继续打字，我会重试。';
       showThinking(false);
@@ -536,24 +575,55 @@
       toast('模型调用失败：' + msg, 'bad');
       logEvent('错误: ' + msg);
     } finally {
+      if (state.answerCtrl === ctrl) state.answerCtrl = null;
       state.busy = false;
       $('btnSend').disabled = false;
       if (!state.ttsBusy) restoreOrb();
-      const next = pendingMessages.shift();
+      const next = state.pending.shift();
       if (next) ask(next.text, next.opts, next.bubble);
     }
   }
 
+  // An answer the user stopped keeps what arrived, marked as cut short; the
+  // conversation goes on from there.
+  function answerStopped(bubble, answer, t0) {
+    if (answer.trim()) wrapSentencesIntoBubble(bubble, answer);
+    else bubble.textContent = '';
+    state.rendered.delete(bubble);
+    const cursor = bubble.querySelector('.cursor');
+    if (cursor) cursor.remove();
+    bubble.appendChild(el('span', 'meta', '⏹ 已停止'));
+    if (answer.trim()) state.history.push({ role: 'assistant', content: answer });
+    $('mLatency').textContent = Math.round(performance.now() - t0) + 'ms';
+    showThinking(false);
+    logEvent('回答已停止');
+  }
+
+  // Esc, or a click on the speaking orb: silence at once and end the answer
+  // that is streaming. Messages already queued are sent as usual.
+  function stopAll() {
+    if (!state.ttsBusy && !state.answerCtrl) return;
+    stopSpeech();
+    if (state.answerCtrl) state.answerCtrl.abort();
+  }
+
   // ---------------------------------------------------------- speech output
 
-  // The speech side of one answer: counts the sentences already queued.
+  // The speech side of one answer: counts the sentences already queued. An
+  // answer cleared or stopped (a new speech generation) queues nothing more.
   function answerSpeech(bubble) {
+    const gen = state.speechGen;
     let queued = 0;
     const queueUpTo = (sentences, count) => {
+      if (gen !== state.speechGen) return;
       for (; queued < count; queued++) {
-        speechQueue.push({ text: sentences[queued], bubble, index: queued });
+        const say = spokenText(sentences[queued]);
+        if (!SAYABLE.test(say)) continue;
+        state.speechQueue.push({ text: sentences[queued], say, bubble, index: queued });
       }
-      if (speechQueue.length) flushSpeak();
+      if (!state.speechQueue.length) return;
+      if (state.speechPlaying) fetchAhead();
+      else flushSpeak();
     };
     return {
       // All but the last sentence are complete; the last may still grow.
@@ -566,8 +636,8 @@
   }
 
   function markSpeaking(item) {
-    if (speakingSpan) speakingSpan.classList.remove('speaking');
-    speakingSpan = null;
+    if (state.speakingSpan) state.speakingSpan.classList.remove('speaking');
+    state.speakingSpan = null;
     if (!item) return;
     let span = item.bubble.children[item.index];
     if (!span || !span.classList.contains('sentence') || span.dataset.text !== item.text) {
@@ -575,50 +645,101 @@
     }
     if (span) {
       span.classList.add('speaking');
-      speakingSpan = span;
+      state.speakingSpan = span;
     }
     setOrb('speaking', '正在发声');
   }
 
   async function flushSpeak() {
-    if (speechPlaying) return;
-    speechPlaying = true;
+    if (state.speechPlaying) return;
+    state.speechPlaying = true;
     setStage('tts');
     state.ttsBusy = true;
-    while (speechQueue.length) {
-      const item = speechQueue.shift();
+    while (state.speechQueue.length) {
+      const item = state.speechQueue.shift();
+      state.speechItem = item;
+      fetchSpeech(item);
+      fetchAhead();
       markSpeaking(item);
-      await speakOne(item.text);
+      const said = { say: item.say, end: Infinity };
+      recentSpeech().push(said);
+      await speakOne(item);
+      said.end = performance.now();
+      state.speechItem = null;
     }
     markSpeaking(null);
-    speechPlaying = false;
+    state.speechPlaying = false;
     state.ttsBusy = false;
     $('mTts').textContent = 'idle';
     restoreOrb();
   }
 
-  async function speakOne(text) {
-    if (!text || !text.trim()) return;
+  // The audio of the next sentences is fetched while one plays, so each
+  // follows the one before without waiting for its speech request.
+  function fetchAhead() {
+    state.speechQueue.slice(0, hub.speechAhead).forEach(fetchSpeech);
+  }
+
+  // Starts the speech request of a queued sentence once; settles with the
+  // playable audio, or null when the browser's own voice must speak it.
+  function fetchSpeech(item) {
+    if (item.audio) return item.audio;
+    const ctrl = (item.ctrl = new AbortController());
+    const timer = setTimeout(() => ctrl.abort(), SPEECH_TIMEOUT_MS);
     const t0 = performance.now();
-    let audio;
-    let url;
-    try {
-      const res = await fetch(state.apiBase + '/audio/speech', {
-        method: 'POST',
-        headers: { 'Content-Type': 'application/json' },
-        body: JSON.stringify({ model: 'edge-tts', input: text, voice: 'alloy' }),
-      });
-      if (!res.ok) return speakFallback(text);
-      let bytes = new Uint8Array(await res.arrayBuffer());
-      if (bytes.length > 3 && bytes[0] === 0xef && bytes[1] === 0xbb && bytes[2] === 0xbf) {
-        bytes = bytes.subarray(3);
+    item.audio = (async () => {
+      try {
+        const res = await fetch(state.apiBase + '/audio/speech', {
+          method: 'POST',
+          headers: { 'Content-Type': 'application/json' },
+          body: JSON.stringify({ model: 'edge-tts', input: item.say, voice: 'alloy' }),
+          signal: ctrl.signal,
+        });
+        if (!res.ok) return null;
+        let bytes = new Uint8Array(await res.arrayBuffer());
+        if (bytes.length > 3 && bytes[0] === 0xef && bytes[1] === 0xbb && bytes[2] === 0xbf) {
+          bytes = bytes.subarray(3);
+        }
+        if (item.dropped) return null;
+        const url = URL.createObjectURL(new Blob([bytes], { type: 'audio/mpeg' }));
+        return { url, audio: new Audio(url), ms: Math.round(performance.now() - t0) };
+      } catch {
+        return null;
+      } finally {
+        clearTimeout(timer);
       }
-      url = URL.createObjectURL(new Blob([bytes], { type: 'audio/mpeg' }));
-      audio = new Audio(url);
-      $('mTts').textContent = Math.round(performance.now() - t0) + 'ms';
-    } catch {
-      return speakFallback(text);
+    })();
+    return item.audio;
+  }
+
+  // Drops a queued or playing sentence: its request, its audio, its voice.
+  function dropSpeech(item) {
+    item.dropped = true;
+    if (item.ctrl) item.ctrl.abort();
+    if (item.stop) item.stop();
+    if (item.audio) {
+      item.audio.then((got) => {
+        if (!got) return;
+        got.audio.pause();
+        URL.revokeObjectURL(got.url);
+      });
     }
+  }
+
+  function stopSpeech() {
+    state.speechGen++;
+    const items = state.speechQueue.splice(0);
+    if (state.speechItem) items.unshift(state.speechItem);
+    items.forEach(dropSpeech);
+  }
+
+  // Settles when the sentence has been spoken, by either voice, or dropped.
+  async function speakOne(item) {
+    const got = await fetchSpeech(item);
+    if (item.dropped) return;
+    if (!got) return speakFallback(item.say, item);
+    $('mTts').textContent = got.ms + 'ms';
+    const audio = got.audio;
     return new Promise((resolve) => {
       let settled = false;
       let watchdog = 0;
@@ -626,17 +747,26 @@
         if (settled) return;
         settled = true;
         clearTimeout(watchdog);
-        URL.revokeObjectURL(url);
-        if (fallback) speakFallback(text).then(resolve);
+        item.stop = null;
+        URL.revokeObjectURL(got.url);
+        if (fallback && !item.dropped) speakFallback(item.say, item).then(resolve);
         else resolve();
+      };
+      item.stop = () => {
+        audio.pause();
+        finish(false);
       };
       audio.onended = () => finish(false);
       audio.onerror = () => finish(true);
       // Playback that stalls must not hold the queue for ever.
-      audio.onloadedmetadata = () => {
+      const arm = () => {
         const ms = Number.isFinite(audio.duration) ? audio.duration * 1000 + 3000 : 60000;
         watchdog = setTimeout(() => finish(false), ms);
       };
+      // A prefetched element may have failed or loaded before its turn.
+      if (audio.error) return finish(true);
+      if (audio.readyState >= 1) arm();
+      else audio.onloadedmetadata = arm;
       try {
         const p = audio.play();
         if (p && p.catch) p.catch(() => finish(true));
@@ -646,20 +776,38 @@
     });
   }
 
-  function speakFallback(text) {
+  // The browser's own voice. Its end event is known to go missing, so a
+  // time limit from the text's length ends the sentence too.
+  function speakFallback(text, item) {
     const synth = window.speechSynthesis;
     if (!synth || typeof window.SpeechSynthesisUtterance !== 'function') return Promise.resolve();
     return new Promise((resolve) => {
+      let timer = 0;
+      const done = () => {
+        clearTimeout(timer);
+        if (item) item.stop = null;
+        resolve();
+      };
       const u = new window.SpeechSynthesisUtterance(text);
       u.lang = 'zh-CN';
       u.rate = 1.05;
-      u.onend = () => resolve();
-      u.onerror = () => resolve();
+      u.onend = done;
+      u.onerror = done;
+      if (item) {
+        item.stop = () => {
+          synth.cancel();
+          done();
+        };
+      }
+      timer = setTimeout(() => {
+        synth.cancel();
+        done();
+      }, SYNTH_BASE_MS + SYNTH_PER_CHAR_MS * Array.from(text).length);
       try {
         synth.cancel();
         synth.speak(u);
       } catch {
-        resolve();
+        done();
       }
     });
   }
@@ -675,24 +823,36 @@
     return state.audioCtx;
   }
 
+  function stopTracks(stream) {
+    if (stream) stream.getTracks().forEach((t) => t.stop());
+  }
+
+  // While a camera or microphone request is open, further clicks on its
+  // button are ignored: a second request would open a capture that the
+  // page could lose track of.
   async function toggleCam() {
+    if (state.camPending) return;
     const video = $('localVideo');
     const btn = $('btnCam');
     if (state.camOn) {
-      const stream = video.srcObject;
-      if (stream) stream.getVideoTracks().forEach((t) => t.stop());
+      stopTracks(state.camStream);
+      if (video.srcObject !== state.camStream) stopTracks(video.srcObject);
       video.srcObject = null;
+      state.camStream = null;
       state.camOn = false;
       btn.classList.remove('active');
       btn.textContent = '📷 开启视频';
       setPill('videoPill', 'warn', '视频关闭');
       return;
     }
+    state.camPending = true;
+    let stream = null;
     try {
-      const stream = await navigator.mediaDevices.getUserMedia({
+      stream = await navigator.mediaDevices.getUserMedia({
         video: { width: { ideal: 1280 }, height: { ideal: 720 }, frameRate: { ideal: 30 } },
         audio: false,
       });
+      state.camStream = stream;
       video.srcObject = stream;
       state.camOn = true;
       btn.classList.add('active');
@@ -701,8 +861,15 @@
       logEvent('视频通道已开启');
       startFps();
     } catch (err) {
+      // What was granted before the failure is not left running.
+      stopTracks(stream);
+      state.camStream = null;
+      video.srcObject = null;
+      state.camOn = false;
       setPill('videoPill', 'bad', '视频不可用');
-      toast('无法开启摄像头：' + ((err && err.message) || err), 'bad');
+      toast('无法开启摄像头：' + messageOf(err, String(err)), 'bad');
+    } finally {
+      state.camPending = false;
     }
   }
 
@@ -723,9 +890,10 @@
   }
 
   async function toggleMic() {
+    if (state.micPending) return;
     const btn = $('btnMic');
     if (state.micOn) {
-      if (state.micStream) state.micStream.getTracks().forEach((t) => t.stop());
+      stopTracks(state.micStream);
       const rec = state.recognition;
       state.micOn = false;
       if (rec) {
@@ -733,6 +901,9 @@
           rec.stop();
         } catch {}
       }
+      clearTimeout(state.asrTimer);
+      state.asrTimer = 0;
+      state.asrFailures = 0;
       cancelAnimationFrame(state.waveRaf);
       state.waveRaf = 0;
       state.micStream = null;
@@ -742,8 +913,10 @@
       setOrb('', '待命中');
       return;
     }
+    state.micPending = true;
+    let stream = null;
     try {
-      const stream = await navigator.mediaDevices.getUserMedia({ audio: true });
+      stream = await navigator.mediaDevices.getUserMedia({ audio: true });
       state.micStream = stream;
       const ctx = ensureAudio();
       const analyser = ctx.createAnalyser();
@@ -759,8 +932,14 @@
       startWave();
       startSpeechRecognition();
     } catch (err) {
+      stopTracks(stream);
+      state.micStream = null;
+      state.analyser = null;
+      state.micOn = false;
       setPill('voicePill', 'bad', '语音不可用');
-      toast('无法开启麦克风：' + ((err && err.message) || err), 'bad');
+      toast('无法开启麦克风：' + messageOf(err, String(err)), 'bad');
+    } finally {
+      state.micPending = false;
     }
   }
 
@@ -805,6 +984,10 @@
     state.waveRaf = requestAnimationFrame(frame);
   }
 
+  // Errors that belong to ordinary listening (silence, our own stop), not
+  // to a failing recogniser.
+  const ASR_QUIET_ERRORS = ['no-speech', 'aborted'];
+
   function startSpeechRecognition() {
     const Recognition = window.SpeechRecognition || window.webkitSpeechRecognition;
     if (!Recognition) {
@@ -820,7 +1003,9 @@
     rec.lang = 'zh-CN';
     rec.continuous = true;
     rec.interimResults = true;
+    let failed = '';
     rec.onresult = (e) => {
+      asrWorks();
       let finalText = '';
       let interim = '';
       for (let i = e.resultIndex; i < e.results.length; i++) {
@@ -834,27 +1019,87 @@
       if (!said) return;
       $('partialAsr').textContent = '';
       logEvent('ASR final: ' + said.slice(0, 28));
-      if (state.vadOn && !state.busy && !state.ttsBusy) sendText(said, { voice: true });
+      if (!state.vadOn || state.busy || state.ttsBusy) return;
+      // The microphone hears the cockpit's own voice too.
+      if (isOwnVoice(said)) logEvent('已丢弃（刚播报的内容）: ' + said.slice(0, 28));
+      else sendText(said, { voice: true });
     };
     rec.onerror = (e) => {
-      if (e && e.error === 'not-allowed') {
+      const error = (e && e.error) || 'unknown';
+      if (ASR_QUIET_ERRORS.includes(error)) return;
+      failed = error;
+      if (error === 'not-allowed') {
         setPill('voicePill', 'bad', '麦克风被拒绝');
         toast('浏览器拒绝了语音识别权限', 'bad');
       }
     };
     rec.onend = () => {
       // Only the current recogniser restarts; a replaced one stays stopped.
-      if (state.micOn && state.recognition === rec) {
-        try {
-          rec.start();
-        } catch {}
+      if (!state.micOn || state.recognition !== rec) return;
+      const error = failed;
+      failed = '';
+      if (!error) {
+        asrWorks();
+        startRecogniser(rec);
+        return;
       }
+      state.asrFailures++;
+      const wait = Math.min(ASR_RETRY_MAX_MS, ASR_RETRY_MS * 2 ** (state.asrFailures - 1));
+      if (state.asrFailures >= ASR_FAILS_SHOWN && error !== 'not-allowed') {
+        setPill('voicePill', 'bad', '语音识别不可用：' + error);
+      }
+      logEvent('语音识别出错: ' + error + '，' + wait / 1000 + ' 秒后重试');
+      clearTimeout(state.asrTimer);
+      state.asrTimer = setTimeout(() => {
+        state.asrTimer = 0;
+        if (state.micOn && state.recognition === rec) startRecogniser(rec);
+      }, wait);
     };
-    try {
-      rec.start();
+    if (startRecogniser(rec)) {
       state.recognition = rec;
       logEvent('Web Speech ASR 已启动');
-    } catch {}
+    }
+  }
+
+  function startRecogniser(rec) {
+    try {
+      rec.start();
+      return true;
+    } catch {
+      return false;
+    }
+  }
+
+  // Recognition that failed and now works again clears its failure look.
+  function asrWorks() {
+    if (!state.asrFailures) return;
+    state.asrFailures = 0;
+    if (state.micOn) setPill('voicePill', 'ok', '全双工就绪');
+  }
+
+  function hearable(text) {
+    return text.replace(/[^\p{L}\p{N}]/gu, '').toLowerCase();
+  }
+
+  // Whether heard text is what the cockpit itself said lately: most of its
+  // character pairs occur in it. Short replies count only when they equal a
+  // whole spoken sentence, so a user's "好的" after an answer still goes out.
+  // What was said lately (still speaking counts), older entries dropped.
+  function recentSpeech() {
+    const now = performance.now();
+    state.spoken = state.spoken.filter((s) => now - s.end < ECHO_MS);
+    return state.spoken;
+  }
+
+  function isOwnVoice(heard) {
+    recentSpeech();
+    const h = hearable(heard);
+    if (!h || !state.spoken.length) return false;
+    if (h.length < 4) return state.spoken.some((s) => hearable(s.say) === h);
+    const said = hearable(state.spoken.map((s) => s.say).join(''));
+    let hits = 0;
+    for (let i = 0; i + 1 < h.length; i++) if (said.includes(h.slice(i, i + 2))) hits++;
+    return hits / (h.length - 1) >= ECHO_MATCH;
   }
 
   function toggleVad() {
@@ -884,6 +1129,11 @@
     }
   });
 
+  // An offer without its version still reads as a sentence.
+  function offeredVersion(ota) {
+    return ota.version != null && ota.version !== '' ? String(ota.version) : '新版本';
+  }
+
   hub.on('otaStatus', (p) => {
     state.ota = p;
     let dismissed = '';
@@ -892,11 +1142,11 @@
     } catch {}
     if (p && p.available === true && window.__host) {
       if (p.force === true) {
-        setPill('otaPill', 'warn', '请升级 ' + p.version);
+        setPill('otaPill', 'warn', '请升级 ' + offeredVersion(p));
         showOtaDialog();
-        $('otaNotes').textContent = p.notes || '可升级到 ' + p.version;
+        $('otaNotes').textContent = p.notes || '可升级到 ' + offeredVersion(p);
       } else if (dismissed !== String(p.version)) {
-        setPill('otaPill', 'warn', '可升级 ' + p.version);
+        setPill('otaPill', 'warn', '可升级 ' + offeredVersion(p));
       } else {
         setPill('otaPill', 'ok', '系统最新');
       }
@@ -921,7 +1171,7 @@
     } else if (p.stage === 'apply') {
       $('otaNotes').textContent = '正在应用升级并重启…';
     } else if (p.stage === 'error') {
-      toast('升级失败: ' + p.message, 'bad');
+      toast('升级失败: ' + messageOf(p.message, '未知错误'), 'bad');
     }
   });
 
@@ -933,7 +1183,7 @@
     }
     // Opening the dialog fresh shows what the update brings; while an update
     // runs, the dialog keeps its progress text.
-    if ($('otaModal').hidden) $('otaNotes').textContent = ota.notes || '可升级到 ' + ota.version;
+    if ($('otaModal').hidden) $('otaNotes').textContent = ota.notes || '可升级到 ' + offeredVersion(ota);
     showOtaDialog();
   }
 
@@ -952,18 +1202,10 @@
     const list = $('toolList');
     list.textContent = '';
     for (const [icon, title, sub] of TOOLS) {
-      const row = document.createElement('div');
-      row.className = 'tool';
-      const ico = document.createElement('div');
-      ico.className = 'ico';
-      ico.textContent = icon;
-      const text = document.createElement('div');
-      const b = document.createElement('b');
-      b.textContent = title;
-      const small = document.createElement('small');
-      small.textContent = sub;
-      text.append(b, small);
-      row.append(ico, text);
+      const text = el('div');
+      text.append(el('b', '', title), el('small', '', sub));
+      const row = el('div', 'tool');
+      row.append(el('div', 'ico', icon), text);
       list.appendChild(row);
     }
   }
@@ -984,22 +1226,27 @@
     });
     $('btnClear').addEventListener('click', () => {
       state.history = [];
-      pendingMessages.length = 0;
+      state.pending.length = 0;
+      // The answers go, and so does their speech, fetched audio included.
+      stopSpeech();
       const stream = $('stream');
       stream.textContent = '';
-      const hint = document.createElement('div');
-      hint.className = 'day-hint';
-      hint.textContent = DAY_HINT;
-      stream.appendChild(hint);
+      stream.appendChild(el('div', 'day-hint', DAY_HINT));
     });
     $('modelSelect').addEventListener('change', (e) => {
       state.model = e.target.value;
-      pickedModel = state.model;
+      state.pickedModel = state.model;
       logEvent('切换模型 → ' + state.model);
     });
     $('btnCam').addEventListener('click', toggleCam);
     $('btnMic').addEventListener('click', toggleMic);
     $('btnVad').addEventListener('click', toggleVad);
+    $('voiceOrb').addEventListener('click', () => {
+      if (state.ttsBusy) stopAll();
+    });
+    document.addEventListener('keydown', (e) => {
+      if (e.key === 'Escape') stopAll();
+    });
     $('btnMin').addEventListener('click', () => post({ cmd: 'minimize' }));
     $('btnMax').addEventListener('click', () => post({ cmd: 'maximize' }));
     $('btnClose').addEventListener('click', () => post({ cmd: 'close' }));

@@ -20,13 +20,15 @@ const DEFAULTS = Object.freeze({
   holdChat: false, // answers wait while set
 
   // '', 'status-body', 'status-empty', 'error-member', 'error-member-stream',
-  // 'malformed', 'no-final-lf', 'split-bytes', 'json', 'json-bare', 'not-json'
+  // 'malformed', 'no-final-lf', 'split-bytes', 'json', 'json-bare', 'not-json',
+  // 'status-error-bare' (error status, error member without a message)
   chatFault: '',
   status: 500,
   // Models: '', 'no-meta', 'non-text', 'down', 'not-json'
   modelsFault: '',
   models: null, // replaces the model list when set
-  // Speech: '', 'bom', 'three-bytes', 'status', 'garbage'
+  // Speech: '', 'bom', 'three-bytes', 'status', 'garbage', 'hang' (never
+  // answers), 'stall' (headers and half the audio, then nothing)
   speechFault: '',
   speechDelayMs: 0,
   speechMs: 360,
@@ -108,9 +110,11 @@ function createStandin() {
   }
 
   async function chat(res, body) {
-    const entry = { at: Date.now(), doneAt: 0, body };
+    const entry = { at: Date.now(), doneAt: 0, aborted: false, body };
     log.chats.push(entry);
     res.on('finish', () => (entry.doneAt = Date.now()));
+    // The client went away before the answer was complete.
+    res.on('close', () => (entry.aborted = !res.writableFinished));
     const fault = config.chatFault;
     const tokens = answerTokens(body);
     const content = tokens.join('');
@@ -120,6 +124,7 @@ function createStandin() {
     if (fault === 'status-body') {
       return json(res, config.status, { error: { message: '模型未加载' } });
     }
+    if (fault === 'status-error-bare') return json(res, config.status, { error: { type: 'server_error' } });
     if (fault === 'status-empty') {
       res.writeHead(config.status);
       return res.end();
@@ -140,6 +145,7 @@ function createStandin() {
     const delta = (t) => event({ choices: [{ delta: { content: t } }] });
 
     for (let i = 0; i < tokens.length; i++) {
+      if (res.destroyed) return;
       const last = i === tokens.length - 1;
       if (fault === 'malformed' && i === 1) {
         res.write('data: {"choices": [\n\ngarbage line\ndata:\n: comment\nevent: ping\n');
@@ -160,11 +166,19 @@ function createStandin() {
   }
 
   async function speech(res, body) {
-    log.speech.push({ at: Date.now(), input: body.input, model: body.model, voice: body.voice });
+    const entry = { at: Date.now(), input: body.input, model: body.model, voice: body.voice, aborted: false };
+    log.speech.push(entry);
+    res.on('close', () => (entry.aborted = !res.writableFinished));
     if (config.speechDelayMs > 0) await sleep(config.speechDelayMs);
     const fault = config.speechFault;
+    if (fault === 'hang') return;
     if (fault === 'status') return json(res, 500, { error: { message: 'tts down' } });
     let audio = silentMp3(config.speechMs);
+    if (fault === 'stall') {
+      res.writeHead(200, { 'Content-Type': 'audio/mpeg', 'Content-Length': audio.length });
+      res.write(audio.subarray(0, audio.length >> 1));
+      return;
+    }
     if (fault === 'bom') audio = Buffer.concat([BOM, audio]);
     if (fault === 'three-bytes') audio = BOM;
     if (fault === 'garbage') audio = Buffer.from('this is not audio at all, just text');

@@ -137,6 +137,20 @@ test('update pill and dialog decisions', async (t) => {
     await page.context().close();
   });
 
+  await t.test('offers and errors without their texts never read "undefined"', async () => {
+    await fresh();
+    await emit(page, 'otaStatus', { available: true });
+    assert.equal(await pillText(page), '可升级 新版本');
+    await page.click('#otaPill');
+    assert.equal(await page.textContent('#otaNotes'), '可升级到 新版本');
+    await emit(page, 'otaStatus', { available: true, force: true, version: '' });
+    assert.equal(await pillText(page), '请升级 新版本');
+    await emit(page, 'ota', { stage: 'error' });
+    assert.match(await page.textContent('#toasts .toast.bad'), /^升级失败: 未知错误$/);
+    assert.doesNotMatch(await page.textContent('body'), /undefined/);
+    await page.context().close();
+  });
+
   await t.test('not available: up to date, a click asks for a check', async () => {
     await fresh();
     await emit(page, 'otaStatus', { available: false, version: '1.0.4' });

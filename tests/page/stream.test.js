@@ -84,13 +84,14 @@ test('failed answers say why, in the bubble, pill, toast and log', async (t) => 
   const cases = [
     ['status-body', '模型未加载'],
     ['status-empty', 'HTTP 500'],
+    ['status-error-bare', 'HTTP 503'],
     ['error-member', '配额已用完'],
     ['error-member-stream', '流中断：后端过载'],
     ['not-json', 'not valid JSON'],
   ];
   for (const [fault, reason] of cases) {
     await t.test(fault, async () => {
-      env.control({ chatFault: fault });
+      env.control({ chatFault: fault, status: fault === 'status-error-bare' ? 503 : 500 });
       const page = await env.open();
       await say(page, '问题一');
       await waitIdle(page);

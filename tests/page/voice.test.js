@@ -156,3 +156,165 @@ test('camera: preview on and off, the frame-rate label keeps counting', async ()
   await page.waitForFunction((m) => document.getElementById('fpsLabel').textContent !== m, mark);
   await page.context().close();
 });
+
+const micOn = async (page) => {
+  await page.click('#btnMic');
+  await page.waitForFunction(() => window.__probe.asr.length === 1 && window.__probe.asr[0].started === 1);
+};
+const voicePill = (page) => page.textContent('#voicePill span:last-child');
+
+test('with auto-send on, the cockpit hearing its own voice does not answer itself', async () => {
+  env.control({ answer: '我是你的助手，很高兴见到你。', speechMs: 150 });
+  const page = await env.open({ clock: true });
+  await micOn(page);
+  await page.click('#btnVad');
+  const asr = (text) => page.evaluate((t) => window.__probe.asr[0].say([[t, true]]), text);
+  const answered = async (n) => {
+    await page.waitForFunction((k) => document.querySelectorAll('#stream .msg.assistant').length === k, n + 1);
+    await waitIdle(page);
+    await speechDone(page);
+  };
+  await say(page, '你是谁');
+  await answered(1);
+
+  await asr('我是你的助手很高兴见到你');
+  assert.match(await page.textContent('#events .event'), /已丢弃（刚播报的内容）: 我是你的助手很高兴见到你$/);
+  await asr('帮我订一张明天的票');
+  await answered(2);
+  assert.deepEqual(env.ai.log.chats.map((c) => c.body.messages.at(-1).content), ['你是谁', '帮我订一张明天的票']);
+
+  // Seconds later the same words are the user's own.
+  await page.clock.runFor(6000);
+  await asr('我是你的助手很高兴见到你');
+  await answered(3);
+  assert.equal(env.ai.log.chats.length, 3);
+  await page.context().close();
+});
+
+test('recognition that keeps failing backs off, says so, and recovers by itself', async () => {
+  env.control({});
+  const page = await env.open({ clock: true });
+  await micOn(page);
+  // Time moves only when the test says so.
+  await page.clock.pauseAt(Date.now() + 5000);
+  const started = () => page.evaluate(() => window.__probe.asr[0].started);
+  const end = (error) =>
+    page.evaluate((e) => {
+      const r = window.__probe.asr[0];
+      if (e) r.onerror({ error: e });
+      r.onend();
+    }, error);
+  let count = 1;
+  const failAndWait = async (error, ms) => {
+    await end(error);
+    await page.clock.runFor(ms - 60);
+    assert.equal(await started(), count, 'restarted before ' + ms + ' ms');
+    await page.clock.runFor(120);
+    assert.equal(await started(), ++count, 'not restarted after ' + ms + ' ms');
+  };
+
+  const pauses = [500, 1000, 2000, 4000, 8000, 10000, 10000];
+  for (let i = 0; i < pauses.length; i++) {
+    await failAndWait('network', pauses[i]);
+    assert.equal(await voicePill(page), i < 2 ? '全双工就绪' : '语音识别不可用：network');
+  }
+  // Working again: a result clears the failure, and the pauses start over.
+  await page.evaluate(() => window.__probe.asr[0].say([['你好', false]]));
+  assert.equal(await voicePill(page), '全双工就绪');
+  await failAndWait('network', 500);
+  // Silence is part of listening: it restarts at once, and counts as working.
+  await end('no-speech');
+  assert.equal(await started(), ++count);
+
+  // A refusal keeps its own texts however often it comes.
+  for (const ms of [500, 1000, 2000]) await failAndWait('not-allowed', ms);
+  assert.equal(await voicePill(page), '麦克风被拒绝');
+  assert.match(await page.textContent('#toasts'), /浏览器拒绝了语音识别权限/);
+
+  // Switching the microphone off cancels a pending restart.
+  await end('network');
+  await page.click('#btnMic');
+  await page.clock.runFor(20000);
+  assert.equal(await started(), count);
+  await page.context().close();
+});
+
+// Camera and microphone requests that take a while to be granted, with a
+// count of the tracks still live; optionally the audio set-up fails.
+function slowCapture(opts) {
+  const md = navigator.mediaDevices;
+  const gum = md.getUserMedia.bind(md);
+  const streams = (window.__streams = []);
+  window.__asking = 0;
+  md.getUserMedia = async (c) => {
+    window.__asking++;
+    try {
+      await new Promise((r) => setTimeout(r, 300));
+      const s = await gum(c);
+      streams.push(s);
+      return s;
+    } finally {
+      window.__asking--;
+    }
+  };
+  window.__live = () =>
+    streams
+      .flatMap((s) => s.getTracks())
+      .filter((t) => t.readyState === 'live')
+      .map((t) => t.kind)
+      .join(',');
+  if (opts && opts.failAudio) {
+    AudioContext.prototype.createMediaStreamSource = () => {
+      throw new Error('audio graph refused');
+    };
+  }
+}
+
+test('capture is never left running', async (t) => {
+  const settled = (page) => page.waitForFunction(() => window.__asking === 0);
+  const live = (page) => page.evaluate(() => window.__live());
+  const opened = (page) => page.evaluate(() => window.__streams.length);
+
+  await t.test('double click on the camera, then off', async () => {
+    env.control({});
+    const page = await env.open({ init: slowCapture });
+    await page.dblclick('#btnCam');
+    await page.waitForFunction(() => document.getElementById('btnCam').textContent === '📷 关闭视频');
+    await settled(page);
+    assert.deepEqual([await opened(page), await live(page)], [1, 'video']);
+    await page.click('#btnCam');
+    assert.equal(await live(page), '');
+    assert.equal(await page.textContent('#btnCam'), '📷 开启视频');
+    await page.context().close();
+  });
+
+  await t.test('triple click on the microphone, then off', async () => {
+    env.control({});
+    const page = await env.open({ init: slowCapture });
+    await page.click('#btnMic', { clickCount: 3 });
+    await page.waitForFunction(() => document.getElementById('btnMic').textContent === '🎤 关闭语音');
+    await settled(page);
+    assert.deepEqual([await opened(page), await live(page)], [1, 'audio']);
+    assert.equal(await page.evaluate(() => window.__probe.asr.length), 1);
+    await page.click('#btnMic');
+    assert.equal(await live(page), '');
+    await page.context().close();
+  });
+
+  await t.test('audio set-up fails after the microphone was granted', async () => {
+    env.control({});
+    const page = await env.open({ init: slowCapture, initArg: { failAudio: true } });
+    await page.click('#btnMic');
+    await page.waitForFunction(() => /语音不可用/.test(document.getElementById('voicePill').textContent));
+    await settled(page);
+    assert.deepEqual([await opened(page), await live(page)], [1, '']);
+    assert.match(await page.textContent('#toasts'), /无法开启麦克风：audio graph refused/);
+    assert.equal(await page.textContent('#btnMic'), '🎤 全双工语音');
+    // A second try fails the same way and leaves nothing behind either.
+    await page.click('#btnMic');
+    await page.waitForFunction(() => window.__streams.length === 2);
+    await settled(page);
+    assert.equal(await live(page), '');
+    await page.context().close();
+  });
+});

@@ -95,10 +95,23 @@ function fakes(opts) {
   }
 
   // Reference rendering of an answer from scratch: a span per trimmed
-  // sentence, then the cursor (the text alone when it has no sentence).
+  // sentence (cut after a run of end marks and closing quotes or brackets; a
+  // piece of marks alone joins the words after it), then the cursor (the text
+  // alone when it has no sentence).
   window.__fullRender = (bubble, text) => {
     bubble.textContent = '';
-    const parts = text.split(/(?<=[。！？!?\n])/).map((s) => s.trim()).filter(Boolean);
+    const tail = '。！？!?\n」』）)】\\]}》”’"\'';
+    const cut = new RegExp('(?<=[。！？!?\\n][' + tail + ']*)(?![' + tail + '])');
+    const parts = [];
+    let carry = '';
+    for (const piece of text.split(cut)) {
+      carry += piece;
+      if (new RegExp('[^\\s' + tail + ']').test(carry)) {
+        parts.push(carry.trim());
+        carry = '';
+      }
+    }
+    if (carry.trim()) parts.push(carry.trim());
     if (!parts.length) {
       bubble.textContent = text;
       return;

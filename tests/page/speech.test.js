@@ -1,0 +1,204 @@
+'use strict';
+const test = require('node:test');
+const assert = require('node:assert/strict');
+const { setup, say, lastAssistant, waitIdle } = require('../support/page.js');
+
+let env;
+test.before(async () => {
+  env = await setup();
+});
+test.after(() => env.close());
+
+const speechDone = (page, timeout = 30000) =>
+  page.waitForFunction(() => document.getElementById('mTts').textContent === 'idle' && !document.querySelector('.sentence.speaking'), null, {
+    timeout,
+  });
+
+async function until(cond, ms = 10000) {
+  const end = Date.now() + ms;
+  while (!cond()) {
+    if (Date.now() > end) throw new Error('timed out waiting for ' + cond);
+    await new Promise((r) => setTimeout(r, 20));
+  }
+}
+
+// Records when each speech request starts and what it asks for (requests
+// run side by side, so the service may see them in another order), and
+// which audio URLs the page creates and revokes.
+function recordSpeech() {
+  const rec = (window.__speech = { starts: [], inputs: [], urls: [], revoked: [] });
+  const fetch0 = window.fetch;
+  window.fetch = function (url, opts) {
+    if (String(url).endsWith('/audio/speech')) {
+      rec.starts.push(performance.now());
+      rec.inputs.push(JSON.parse(opts.body).input);
+    }
+    return fetch0.apply(this, arguments);
+  };
+  const create = URL.createObjectURL;
+  URL.createObjectURL = (blob) => {
+    const url = create(blob);
+    if (blob.type === 'audio/mpeg') rec.urls.push(url);
+    return url;
+  };
+  const revoke = URL.revokeObjectURL.bind(URL);
+  URL.revokeObjectURL = (url) => {
+    rec.revoked.push(url);
+    revoke(url);
+  };
+}
+
+// A browser voice whose end event never comes.
+function silentVoice() {
+  Object.defineProperty(window, 'speechSynthesis', {
+    configurable: true,
+    value: { cancel() {}, speak: (u) => window.__probe.spoken.push({ text: u.text }) },
+  });
+}
+
+test('the next sentences are fetched while one plays, and still play in order', async () => {
+  env.control({ answer: '第一句。第二句。第三句。第四句。', speechDelayMs: 300, speechMs: 600, tokenDelayMs: 5 });
+  const page = await env.open({ init: recordSpeech });
+  await say(page, '读四句');
+  await page.waitForFunction(() => window.__probe.ends.length === 4, null, { timeout: 20000 });
+  const { starts, inputs } = await page.evaluate(() => window.__speech);
+  const { plays, ends, spoken } = await page.evaluate(() => window.__probe);
+  assert.deepEqual(inputs, ['第一句。', '第二句。', '第三句。', '第四句。']);
+  assert.ok(starts[2] < plays[0], 'two sentences ahead are fetched before the first plays');
+  for (let i = 1; i < 4; i++) {
+    assert.ok(starts[i] < ends[i - 1], 'sentence ' + i + ' was fetched only after the one before ended');
+    assert.ok(plays[i] >= ends[i - 1], 'two sentences played at once');
+  }
+  assert.deepEqual(spoken, []);
+  await page.context().close();
+});
+
+test('sentence ends keep their marks and closers; speech gets the words only', async () => {
+  const answer =
+    '收到：「帮我规划一下今天的工作，先说重点。」。真的吗？！好!!!\n他说："走吧！"然后走了。\n' +
+    '- **第一步**：`确认`需求。\n## 🎉🎉\n1. 🎉 完成了 ✅';
+  env.control({ answer, speechMs: 60, tokenDelayMs: 20 });
+  const page = await env.open({ init: recordSpeech });
+  await say(page, '规划');
+  await waitIdle(page);
+  await speechDone(page);
+  const spans = await lastAssistant(page).evaluate((b) => [...b.querySelectorAll('.sentence')].map((s) => s.dataset.text));
+  assert.deepEqual(spans, [
+    '收到：「帮我规划一下今天的工作，先说重点。」。',
+    '真的吗？！',
+    '好!!!',
+    '他说："走吧！"',
+    '然后走了。',
+    '- **第一步**：`确认`需求。',
+    '## 🎉🎉',
+    '1. 🎉 完成了 ✅',
+  ]);
+  assert.equal(await lastAssistant(page).textContent(), spans.join(''));
+  assert.deepEqual(
+    await page.evaluate(() => window.__speech.inputs),
+    ['收到：「帮我规划一下今天的工作，先说重点。」。', '真的吗？！', '好!!!', '他说："走吧！"', '然后走了。', '第一步：确认需求。', '完成了'],
+  );
+  await page.context().close();
+});
+
+test('nothing holds the speech queue for ever', async (t) => {
+  for (const fault of ['hang', 'stall']) {
+    await t.test('speech request that ' + (fault === 'hang' ? 'never answers' : 'stalls mid-body'), async () => {
+      env.control({ answer: '甲句。乙句。', speechFault: fault });
+      const page = await env.open({ clock: true });
+      await say(page, '说');
+      await waitIdle(page);
+      await until(() => env.ai.log.speech.length === 2);
+      await page.clock.runFor(7000);
+      assert.deepEqual(await page.evaluate(() => window.__probe.spoken), []);
+      await page.clock.runFor(1500);
+      await page.waitForFunction(() => window.__probe.spoken.length === 2);
+      await speechDone(page);
+      assert.deepEqual(
+        (await page.evaluate(() => window.__probe.spoken)).map((s) => s.text),
+        ['甲句。', '乙句。'],
+      );
+      await until(() => env.ai.log.speech.every((s) => s.aborted));
+      await page.context().close();
+    });
+  }
+
+  await t.test('browser voice whose end never comes', async () => {
+    env.control({ answer: '一句话。二句话。', speechFault: 'status' });
+    const page = await env.open({ clock: true, init: silentVoice });
+    await say(page, '说');
+    await waitIdle(page);
+    await page.waitForFunction(() => window.__probe.spoken.length === 1);
+    await page.clock.runFor(4000);
+    assert.equal(await page.evaluate(() => window.__probe.spoken.length), 1);
+    await page.clock.runFor(1000);
+    assert.equal(await page.evaluate(() => window.__probe.spoken.length), 2);
+    await page.clock.runFor(5000);
+    await speechDone(page);
+    assert.equal(await page.getAttribute('#voiceOrb', 'class'), 'orb');
+    await page.context().close();
+  });
+});
+
+test('stopping: speech and the streaming answer end, what arrived stays, the queued message goes', async (t) => {
+  const answer = '第一句话。第二句话。第三句话。第四句话。第五句话。第六句话。';
+  for (const how of ['Escape', 'orb']) {
+    await t.test(how, async () => {
+      env.control({ answer, tokenDelayMs: 300, speechMs: 8000 });
+      const page = await env.open({ init: recordSpeech });
+      await say(page, '长回答');
+      await page.waitForFunction(() => window.__probe.plays.length === 1);
+      await say(page, '下一个');
+      env.ai.control({ answer: '好的。', speechMs: 100 });
+      if (how === 'Escape') await page.keyboard.press('Escape');
+      else await page.click('#voiceOrb');
+
+      await until(() => env.ai.log.chats.length === 2);
+      await waitIdle(page);
+      await speechDone(page, 5000);
+      assert.equal(env.ai.log.chats[0].aborted, true);
+      const first = page.locator('#stream .msg.assistant .bubble').nth(1);
+      const shown = await first.evaluate((b) => ({
+        sentences: [...b.querySelectorAll('.sentence')].map((s) => s.dataset.text).join(''),
+        cursor: !!b.querySelector('.cursor'),
+        mark: b.lastElementChild.className + ':' + b.lastElementChild.textContent,
+      }));
+      assert.ok(shown.sentences && answer.startsWith(shown.sentences) && shown.sentences !== answer, shown.sentences);
+      assert.deepEqual([shown.cursor, shown.mark], [false, 'meta:⏹ 已停止']);
+      assert.match(await page.textContent('#events'), /回答已停止/);
+
+      // The queued message went out with the stopped answer in its history.
+      const msgs = env.ai.log.chats[1].body.messages.slice(1);
+      assert.deepEqual(
+        msgs.map((m) => m.role + ':' + (m.role === 'assistant' ? answer.startsWith(m.content) : m.content)),
+        ['user:长回答', 'assistant:true', 'user:下一个'],
+      );
+      assert.equal(await lastAssistant(page).locator('.sentence').getAttribute('data-text'), '好的。');
+      // Nothing more of the stopped answer was played; its audio is gone.
+      const probe = await page.evaluate(() => window.__probe);
+      assert.equal(probe.plays.length, 2);
+      assert.equal(env.ai.log.speech.at(-1).input, '好的。');
+      const rec = await page.evaluate(() => window.__speech);
+      assert.deepEqual(rec.urls.filter((u) => !rec.revoked.includes(u)), []);
+      await page.context().close();
+    });
+  }
+
+  await t.test('clear', async () => {
+    env.control({ answer, tokenDelayMs: 100, speechMs: 8000 });
+    const page = await env.open({ init: recordSpeech });
+    await say(page, '长回答');
+    await page.waitForFunction(() => window.__probe.plays.length === 1);
+    await page.click('#btnClear');
+    await speechDone(page, 4000);
+    const requested = env.ai.log.speech.length;
+    assert.ok(requested <= 3, 'speech requested for ' + requested + ' sentences');
+    await waitIdle(page);
+    await page.waitForTimeout(300);
+    assert.equal(env.ai.log.speech.length, requested, 'the cleared answer kept queueing speech');
+    assert.equal(await page.evaluate(() => window.__probe.plays.length), 1);
+    const rec = await page.evaluate(() => window.__speech);
+    assert.deepEqual(rec.urls.filter((u) => !rec.revoked.includes(u)), []);
+    await page.context().close();
+  });
+});
