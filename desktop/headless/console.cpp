@@ -28,30 +28,26 @@ void Print(const char* format, ...) {
     std::fflush(stdout);
 }
 
-std::string Utf8(const std::wstring& text) {
-    return WideToUtf8(text);
-}
-
 // The version goes out twice on purpose: once through the wide-character stream and
 // once as UTF-8 bytes. Callers read it either way (a console decoding wide output, a
 // script reading the pipe as bytes), and each finds a line it can read.
 int PrintVersion() {
     std::wprintf(L"%ls\n", AppVersion);
-    std::fputs(Utf8(AppVersion).c_str(), stdout);
+    std::fputs(WideToUtf8(AppVersion).c_str(), stdout);
     std::fputs("\n", stdout);
     std::fflush(stdout);
     return 0;
 }
 
 int PrintCheck(const OtaCheckResult& r) {
-    Print("local=%s\n", Utf8(AppVersion).c_str());
-    Print("remote=%s\n", Utf8(r.version).c_str());
+    Print("local=%s\n", WideToUtf8(AppVersion).c_str());
+    Print("remote=%s\n", WideToUtf8(r.version).c_str());
     Print("available=%s\n", r.available ? "true" : "false");
-    Print("url=%s\n", Utf8(r.url).c_str());
-    Print("sha256=%s\n", Utf8(r.sha256).c_str());
-    Print("notes=%s\n", Utf8(r.notes).c_str());
+    Print("url=%s\n", WideToUtf8(r.url).c_str());
+    Print("sha256=%s\n", WideToUtf8(r.sha256).c_str());
+    Print("notes=%s\n", WideToUtf8(r.notes).c_str());
     if (!r.refused.empty()) {
-        Print("%s\n", Utf8(RefusalMessage(r)).c_str());
+        Print("%s\n", WideToUtf8(RefusalMessage(r)).c_str());
         return ManifestRefusedCode;
     }
     return r.available ? 10 : 0;
@@ -59,17 +55,17 @@ int PrintCheck(const OtaCheckResult& r) {
 
 int ApplyFromConsole(const OtaCheckResult& r) {
     if (!r.refused.empty()) {
-        Print("%s, nothing was downloaded\n", Utf8(RefusalMessage(r)).c_str());
+        Print("%s, nothing was downloaded\n", WideToUtf8(RefusalMessage(r)).c_str());
         return ManifestRefusedCode;
     }
     if (!r.available) {
         Print("noop: no update available\n");
         return 0;
     }
-    Print("upgrading %s -> %s\n", Utf8(AppVersion).c_str(), Utf8(r.version).c_str());
+    Print("upgrading %s -> %s\n", WideToUtf8(AppVersion).c_str(), WideToUtf8(r.version).c_str());
 
     UpdateReport report;
-    report.downloading = [&r] { OtaLog("download " + Utf8(r.url)); };
+    report.downloading = [&r] { OtaLog("download " + WideToUtf8(r.url)); };
     report.progress = PrintDownloadProgress;
     report.verifying = [] { OtaLog("verify sha256"); };
     switch (RunUpdate(r, false, report)) {
@@ -95,7 +91,7 @@ int ApplyFromConsole(const OtaCheckResult& r) {
 
 int Dispatch(const wchar_t* mode) {
     SetExePaths();
-    OtaLog("headless mode=" + Utf8(mode) + " exe=" + Utf8(ExePath));
+    OtaLog("headless mode=" + WideToUtf8(mode) + " exe=" + WideToUtf8(ExePath));
     if (std::wcscmp(mode, L"--version") == 0)
         return PrintVersion();
     if (std::wcscmp(mode, L"--check-ota") == 0)
