@@ -7,7 +7,6 @@
 
 #include <windows.h>
 
-const wchar_t* const UpdateAlreadyRunningMessage = L"another update is already running";
 
 std::wstring OtaErrorPayload(const std::wstring& message) {
     return L"{\"stage\":\"error\",\"message\":\"" + JsonEscape(message) + L"\"}";
@@ -23,19 +22,11 @@ void ApplyUpdate(const OtaCheckResult& result) {
     report.progress = ReportDownloadProgress;
     report.verifying = [] { EmitToPage("ota", L"{\"stage\":\"verify\"}"); };
     report.launching = [] { EmitToPage("ota", L"{\"stage\":\"apply\"}"); };
-    switch (RunUpdate(result, true, report)) {
-    case UpdateOutcome::Launched:
+    UpdateResult outcome = RunUpdate(result, true, report);
+    if (outcome.outcome == UpdateOutcome::Launched) {
         // Posted after the stage events, so the page sees them before the window closes.
         PostMessageW(MainWindow, WM_CLOSE, 0, 0);
-        break;
-    case UpdateOutcome::DownloadFailed:
-        EmitToPage("ota", OtaErrorPayload(L"download failed"));
-        break;
-    case UpdateOutcome::DigestMismatch:
-        EmitToPage("ota", OtaErrorPayload(L"sha256 mismatch"));
-        break;
-    case UpdateOutcome::AlreadyRunning:
-        EmitToPage("ota", OtaErrorPayload(UpdateAlreadyRunningMessage));
-        break;
+        return;
     }
+    EmitToPage("ota", OtaErrorPayload(UpdateFailureMessage(outcome)));
 }

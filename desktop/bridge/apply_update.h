@@ -14,6 +14,3 @@ void ApplyUpdate(const OtaCheckResult& result);
 
 // The "ota" error event's payload for a message.
 std::wstring OtaErrorPayload(const std::wstring& message);
-
-// Told to the page when an update is asked for while another one is running.
-extern const wchar_t* const UpdateAlreadyRunningMessage;

@@ -32,16 +32,33 @@ std::wstring CheckStatusPayload(const OtaCheckResult& result) {
     return payload + L"}";
 }
 
+// Nothing thrown (a failed allocation, say) may leave a task and end the process:
+// it becomes the task's failure report.
+template <typename Task, typename Failure> void Guarded(Task task, Failure failure) {
+    try {
+        task();
+    } catch (...) {
+        try {
+            failure();
+        } catch (...) {
+        }
+    }
+}
+
 void StartupOtaTask() {
-    Sleep(8000);
-    OtaCheckResult result = CheckOta();
-    if (!result.available)
-        return;
-    EmitToPage("otaStatus", StartupStatusPayload(result));
+    Guarded(
+        [] {
+            Sleep(8000);
+            OtaCheckResult result = CheckOta();
+            if (result.available)
+                EmitToPage("otaStatus", StartupStatusPayload(result));
+        },
+        [] {});
 }
 
 void CheckOtaTask() {
-    EmitToPage("otaStatus", CheckStatusPayload(CheckOta()));
+    Guarded([] { EmitToPage("otaStatus", CheckStatusPayload(CheckOta())); },
+            [] { EmitToPage("otaStatus", CheckStatusPayload(OtaCheckResult())); });
 }
 
 void ApplyOtaTask() {
@@ -49,16 +66,20 @@ void ApplyOtaTask() {
     // lock again (it is recursive on this thread) and hold it while files are written.
     HANDLE lock = AcquireUpdateLock();
     if (!lock) {
-        EmitToPage("ota", OtaErrorPayload(UpdateAlreadyRunningMessage));
+        EmitToPage("ota", OtaErrorPayload(UpdateFailureMessage({UpdateOutcome::AlreadyRunning, {}})));
         return;
     }
-    OtaCheckResult result = CheckOta();
-    if (!result.refused.empty())
-        EmitToPage("ota", OtaErrorPayload(RefusalMessage(result)));
-    else if (result.available)
-        ApplyUpdate(result);
-    else
-        EmitToPage("ota", L"{\"stage\":\"noop\"}");
+    Guarded(
+        [] {
+            OtaCheckResult result = CheckOta();
+            if (!result.refused.empty())
+                EmitToPage("ota", OtaErrorPayload(RefusalMessage(result)));
+            else if (result.available)
+                ApplyUpdate(result);
+            else
+                EmitToPage("ota", L"{\"stage\":\"noop\"}");
+        },
+        [] { EmitToPage("ota", OtaErrorPayload(L"update failed: internal error")); });
     ReleaseUpdateLock(lock);
 }
 

@@ -16,8 +16,18 @@
 
 namespace {
 
-// A manifest that a build with a signing key refused, on either command.
+// Exit codes beyond the documented ones: another update held the lock, the download
+// reports another version, the update could not be put in place, and a manifest that
+// a build with a signing key refused (either command).
+const int AlreadyRunningCode = 4;
+const int WrongVersionCode = 5;
+const int NotAppliedCode = 6;
 const int ManifestRefusedCode = 7;
+
+// Manifest values on the console: one line each, whatever they hold.
+std::string Shown(const std::wstring& value) {
+    return OneLine(value, static_cast<size_t>(-1));
+}
 
 // Lines go out at once so a parent reading the pipe sees them as they happen.
 void Print(const char* format, ...) {
@@ -41,11 +51,11 @@ int PrintVersion() {
 
 int PrintCheck(const OtaCheckResult& r) {
     Print("local=%s\n", WideToUtf8(AppVersion).c_str());
-    Print("remote=%s\n", WideToUtf8(r.version).c_str());
+    Print("remote=%s\n", Shown(r.version).c_str());
     Print("available=%s\n", r.available ? "true" : "false");
-    Print("url=%s\n", WideToUtf8(r.url).c_str());
-    Print("sha256=%s\n", WideToUtf8(r.sha256).c_str());
-    Print("notes=%s\n", WideToUtf8(r.notes).c_str());
+    Print("url=%s\n", Shown(r.url).c_str());
+    Print("sha256=%s\n", Shown(r.sha256).c_str());
+    Print("notes=%s\n", Shown(r.notes).c_str());
     if (!r.refused.empty()) {
         Print("%s\n", WideToUtf8(RefusalMessage(r)).c_str());
         return ManifestRefusedCode;
@@ -62,13 +72,15 @@ int ApplyFromConsole(const OtaCheckResult& r) {
         Print("noop: no update available\n");
         return 0;
     }
-    Print("upgrading %s -> %s\n", WideToUtf8(AppVersion).c_str(), WideToUtf8(r.version).c_str());
+    Print("upgrading %s -> %s\n", WideToUtf8(AppVersion).c_str(), Shown(r.version).c_str());
 
     UpdateReport report;
-    report.downloading = [&r] { OtaLog("download " + WideToUtf8(r.url)); };
+    report.downloading = [&r] { OtaLog("download " + LogValue(r.url)); };
     report.progress = PrintDownloadProgress;
     report.verifying = [] { OtaLog("verify sha256"); };
-    switch (RunUpdate(r, false, report)) {
+    UpdateResult result = RunUpdate(r, false, report);
+    std::string failure = Shown(UpdateFailureMessage(result));
+    switch (result.outcome) {
     case UpdateOutcome::Launched:
         Print("update script launched, app will be replaced\n");
         OtaLog("update script launched");
@@ -84,9 +96,25 @@ int ApplyFromConsole(const OtaCheckResult& r) {
     case UpdateOutcome::AlreadyRunning:
         Print("another update is in progress, nothing was changed\n");
         OtaLog("update refused: another update is in progress");
-        return 4;
+        return AlreadyRunningCode;
+    case UpdateOutcome::WrongVersion:
+    case UpdateOutcome::NotApplied:
+        Print("%s, nothing was changed\n", failure.c_str());
+        OtaLog(failure);
+        return result.outcome == UpdateOutcome::WrongVersion ? WrongVersionCode : NotAppliedCode;
     }
-    return 4;
+    return NotAppliedCode;
+}
+
+// Nothing thrown (a failed allocation, say) may end the process unreported.
+template <typename Command> int Guarded(Command command) {
+    try {
+        return command();
+    } catch (...) {
+        Print("update failed: internal error, nothing was changed\n");
+        OtaLog("update failed: internal error");
+        return NotAppliedCode;
+    }
 }
 
 int Dispatch(const wchar_t* mode) {
@@ -95,9 +123,9 @@ int Dispatch(const wchar_t* mode) {
     if (std::wcscmp(mode, L"--version") == 0)
         return PrintVersion();
     if (std::wcscmp(mode, L"--check-ota") == 0)
-        return PrintCheck(CheckOta());
+        return Guarded([] { return PrintCheck(CheckOta()); });
     if (std::wcscmp(mode, L"--apply-ota") == 0)
-        return ApplyFromConsole(CheckOta());
+        return Guarded([] { return ApplyFromConsole(CheckOta()); });
     Print("usage: OVRA-Zirer.exe [--version|--check-ota|--apply-ota|--smoke]\n");
     return 1;
 }

@@ -20,9 +20,10 @@ OtaCheckResult ReadManifest(const std::string& body) {
     int cmp = CompareVersions(AppVersion, result.version);
     result.available = !result.version.empty() && cmp == -1 && !result.url.empty();
 
-    OtaLog("CheckOta local=" + WideToUtf8(AppVersion) + " remote=" + WideToUtf8(result.version) +
+    // The values come from whoever answered the request: one line each, bounded.
+    OtaLog("CheckOta local=" + WideToUtf8(AppVersion) + " remote=" + LogValue(result.version) +
            " cmp=" + std::to_string(cmp) + " available=" + (result.available ? "1" : "0") +
-           " url=" + WideToUtf8(result.url) + " sha256=" + WideToUtf8(result.sha256));
+           " url=" + LogValue(result.url) + " sha256=" + LogValue(result.sha256));
     return result;
 }
 

@@ -2,8 +2,11 @@
 
 #include "base/files.h"
 #include "base/paths.h"
+#include "base/text.h"
 
 #include <windows.h>
+
+#include <cwchar>
 
 namespace {
 
@@ -46,4 +49,36 @@ void OtaLog(const std::string& line) {
         ReleaseMutex(turn);
     if (turn)
         CloseHandle(turn);
+}
+
+std::string OneLine(const std::wstring& value, size_t cap) {
+    std::wstring out;
+    size_t shown = 0;
+    for (wchar_t c : value) {
+        if (shown == cap) {
+            out += L"...";
+            break;
+        }
+        ++shown;
+        wchar_t escape[8] = {};
+        if (c == L'\n')
+            out += L"\\n";
+        else if (c == L'\r')
+            out += L"\\r";
+        else if (c == L'\t')
+            out += L"\\t";
+        else if (c < 0x20 || (c >= 0x7F && c < 0xA0)) {
+            std::swprintf(escape, 8, L"\\x%02X", static_cast<unsigned>(c));
+            out += escape;
+        } else if (c == 0x2028 || c == 0x2029) {
+            std::swprintf(escape, 8, L"\\u%04X", static_cast<unsigned>(c));
+            out += escape;
+        } else
+            out += c;
+    }
+    return WideToUtf8(out);
+}
+
+std::string LogValue(const std::wstring& value) {
+    return OneLine(value, 200);
 }

@@ -38,30 +38,49 @@ std::wstring ShortPath(const std::wstring& path) {
 
 } // namespace
 
-std::string BuildSwapScript(const std::string& downloadPath, const std::string& appPath,
-                            const std::string& backupPath, bool restart) {
-    std::string s = "@echo off\r\nsetlocal\r\n";
-    if (!IsAscii(downloadPath) || !IsAscii(appPath) || !IsAscii(backupPath))
+std::string BuildSwapScript(const SwapScriptPaths& paths, bool restart) {
+    // Delayed expansion off: a '!' in a path stays a '!'.
+    std::string s = "@echo off\r\nsetlocal DisableDelayedExpansion\r\n";
+    if (!IsAscii(paths.staged) || !IsAscii(paths.app) || !IsAscii(paths.backup) ||
+        !IsAscii(paths.started))
         s += "chcp 65001 >nul\r\n";
-    s += SetLine("NEW", downloadPath);
-    s += SetLine("APP", appPath);
-    s += SetLine("BAK", backupPath);
-    s += "ping -n 3 127.0.0.1 >nul\r\n"
-         "if exist \"%APP%\" copy /Y \"%APP%\" \"%BAK%\" >nul\r\n"
+    s += SetLine("NEW", paths.staged);
+    s += SetLine("APP", paths.app);
+    s += SetLine("BAK", paths.backup);
+    s += SetLine("MARK", paths.started);
+    s += "echo started>\"%MARK%\"\r\n"
+         "ping -n 3 127.0.0.1 >nul\r\n"
          "set /a TRIES=0\r\n"
-         ":copy\r\n"
-         "copy /Y \"%NEW%\" \"%APP%\" >nul 2>&1\r\n"
-         "if not errorlevel 1 goto copied\r\n"
+         ":backup\r\n"
+         "if not exist \"%APP%\" goto replace\r\n"
+         "copy /Y \"%APP%\" \"%BAK%\" >nul 2>&1\r\n"
+         "if errorlevel 1 goto again\r\n"
+         "set \"ASIZE=\"\r\n"
+         "set \"BSIZE=\"\r\n"
+         "for %%F in (\"%APP%\") do set \"ASIZE=%%~zF\"\r\n"
+         "for %%F in (\"%BAK%\") do set \"BSIZE=%%~zF\"\r\n"
+         "if not \"%ASIZE%\"==\"%BSIZE%\" goto again\r\n"
+         "goto replace\r\n"
+         ":again\r\n"
          "set /a TRIES+=1\r\n"
-         "if %TRIES% GEQ 30 goto finish\r\n"
-         "ping -n 2 127.0.0.1 >nul\r\n"
-         "goto copy\r\n"
-         ":copied\r\n"
+         "if %TRIES% GEQ 60 goto giveup\r\n"
+         "ping -n 3 127.0.0.1 >nul\r\n"
+         "goto backup\r\n"
+         ":replace\r\n"
+         "move /Y \"%NEW%\" \"%APP%\" >nul 2>&1\r\n"
+         "if not exist \"%NEW%\" goto finish\r\n"
+         "set /a TRIES+=1\r\n"
+         "if %TRIES% GEQ 60 goto giveup\r\n"
+         "ping -n 3 127.0.0.1 >nul\r\n"
+         "goto replace\r\n"
+         ":giveup\r\n"
          "del \"%NEW%\" >nul 2>&1\r\n"
-         ":finish\r\n";
+         ":finish\r\n"
+         "if not exist \"%APP%\" if exist \"%BAK%\" copy /Y \"%BAK%\" \"%APP%\" >nul 2>&1\r\n";
     if (restart)
         s += "start \"\" \"%APP%\"\r\n";
-    s += "del \"%~f0\" >nul 2>&1\r\n";
+    s += "del \"%MARK%\" >nul 2>&1\r\n"
+         "del \"%~f0\" >nul 2>&1\r\n";
     return s;
 }
 

@@ -5,26 +5,28 @@
 #include "base/paths.h"
 #include "base/text.h"
 #include "ota/http_client.h"
+#include "ota/program_check.h"
+#include "ota/sha256.h"
 #include "ota/swap_script.h"
 #include "ota/verify.h"
 
+#include <objbase.h>
 #include <shellapi.h>
+
+uint32_t VersionCheckMs = 30000;
+uint32_t ScriptStartMs = 20000;
 
 namespace {
 
 const wchar_t* const UpdateMutexName = L"Local\\OVRA-Zirer-Update";
 
-// Without a digest the only check left is that the file is a Windows executable.
-bool StartsWithMz(const std::wstring& path) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    char head[2] = {};
-    DWORD read = 0;
-    BOOL ok = ReadFile(file, head, sizeof(head), &read, nullptr);
-    CloseHandle(file);
-    return ok && read == 2 && head[0] == 'M' && head[1] == 'Z';
+std::wstring NewRunId() {
+    GUID guid = {};
+    wchar_t text[40] = {};
+    if (FAILED(CoCreateGuid(&guid)) || StringFromGUID2(guid, text, 40) == 0)
+        return std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(GetTickCount64());
+    std::wstring id(text);
+    return id.substr(1, id.size() - 2); // without the braces
 }
 
 void Call(const std::function<void()>& hook) {
@@ -32,40 +34,129 @@ void Call(const std::function<void()>& hook) {
         hook();
 }
 
-UpdateOutcome RunLocked(const OtaCheckResult& result, bool restart, const UpdateReport& report) {
+std::wstring FolderOf(const std::wstring& path) {
+    size_t cut = path.find_last_of(L"\\/");
+    return cut == std::wstring::npos ? std::wstring(L".") : path.substr(0, cut);
+}
+
+// Taking the staged name now proves, before anything is downloaded, that the program's
+// folder can take the new program.
+bool ReserveStaged(const std::wstring& staged) {
+    HANDLE file = CreateFileW(staged.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    CloseHandle(file);
+    return true;
+}
+
+// Copies the checked download beside the program and reads the copy back, so the
+// script only ever renames a complete file.
+bool Stage(const std::wstring& download, const std::wstring& staged) {
+    if (!CopyFileW(download.c_str(), staged.c_str(), FALSE))
+        return false;
+    std::wstring want = Sha256OfFile(download);
+    return !want.empty() && want == Sha256OfFile(staged);
+}
+
+// The script is started and then shows it runs; a command processor that is missing,
+// blocked or ends at once is a failed update, not a launched one.
+bool LaunchScript(const UpdatePaths& paths) {
+    SHELLEXECUTEINFOW info = {};
+    info.cbSize = sizeof(info);
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC;
+    info.lpVerb = L"open";
+    info.lpFile = paths.script.c_str();
+    info.nShow = SW_HIDE;
+    if (!ShellExecuteExW(&info))
+        return false;
+    bool ended = false;
+    for (ULONGLONG deadline = GetTickCount64() + ScriptStartMs;;) {
+        if (FileExists(paths.started))
+            break;
+        if (ended || GetTickCount64() > deadline)
+            break;
+        if (info.hProcess && WaitForSingleObject(info.hProcess, 50) == WAIT_OBJECT_0)
+            ended = true; // one more look: it may have written the mark and moved on
+        else if (!info.hProcess)
+            Sleep(50);
+    }
+    if (info.hProcess)
+        CloseHandle(info.hProcess);
+    return FileExists(paths.started);
+}
+
+void Remove(const std::wstring& path) {
+    DeleteFileW(path.c_str());
+}
+
+UpdateResult Failed(UpdateOutcome outcome, const UpdatePaths& paths, std::wstring detail = {}) {
+    Remove(paths.download);
+    Remove(paths.staged);
+    // A script that starts late finds no staged file and changes nothing.
+    Remove(paths.script);
+    Remove(paths.started);
+    return UpdateResult{outcome, detail};
+}
+
+UpdateResult RunLocked(const OtaCheckResult& result, bool restart, const UpdateReport& report) {
     UpdatePaths paths;
-    if (!GetUpdatePaths(paths))
-        return UpdateOutcome::DownloadFailed;
+    if (!GetUpdatePaths(ExePath, paths))
+        return UpdateResult{UpdateOutcome::NotApplied, L"the temporary folder is unknown"};
+    if (!ReserveStaged(paths.staged))
+        return UpdateResult{UpdateOutcome::NotApplied,
+                            L"cannot write to the program folder " + FolderOf(ExePath)};
 
     Call(report.downloading);
     if (!DownloadToFile(result.url, paths.download, report.progress))
-        return UpdateOutcome::DownloadFailed;
-    if (result.sha256.empty() && !StartsWithMz(paths.download))
-        return UpdateOutcome::DownloadFailed;
+        return Failed(UpdateOutcome::DownloadFailed, paths);
+    // A cut-off executable is a broken transfer whatever the manifest says; without a
+    // digest, anything but a whole executable is refused too.
+    ImageCheck image = CheckImageFile(paths.download);
+    if (image == ImageCheck::Truncated || (image != ImageCheck::Complete && result.sha256.empty()))
+        return Failed(UpdateOutcome::DownloadFailed, paths);
 
     Call(report.verifying);
     if (!result.sha256.empty() &&
         VerifyDigest(paths.download, result.sha256) != DigestCheck::Matched)
-        return UpdateOutcome::DigestMismatch;
+        return Failed(UpdateOutcome::DigestMismatch, paths);
 
-    std::string script = BuildSwapScript(WideToUtf8(ScriptSafePath(paths.download)),
-                                         WideToUtf8(ScriptSafePath(ExePath)),
-                                         WideToUtf8(ScriptSafePath(ExePath + L".bak")), restart);
-    WriteTextFile(paths.script, script);
+    std::string reported = ReportedVersion(paths.download, VersionCheckMs);
+    if (reported != WideToUtf8(result.version))
+        return Failed(UpdateOutcome::WrongVersion, paths,
+                      L"the downloaded program reports version \"" + Utf8ToWide(reported) +
+                          L"\", not " + result.version);
+
+    if (!Stage(paths.download, paths.staged))
+        return Failed(UpdateOutcome::NotApplied, paths,
+                      L"cannot place the new program in " + FolderOf(ExePath));
+    Remove(paths.download);
+
+    SwapScriptPaths script;
+    script.staged = WideToUtf8(ScriptSafePath(paths.staged));
+    script.app = WideToUtf8(ScriptSafePath(ExePath));
+    script.backup = WideToUtf8(ScriptSafePath(ExePath + L".bak"));
+    script.started = WideToUtf8(ScriptSafePath(paths.started));
+    if (!WriteTextFile(paths.script, BuildSwapScript(script, restart)))
+        return Failed(UpdateOutcome::NotApplied, paths, L"cannot write the update script");
     Call(report.launching);
-    ShellExecuteW(nullptr, L"open", paths.script.c_str(), nullptr, nullptr, SW_HIDE);
-    return UpdateOutcome::Launched;
+    if (!LaunchScript(paths))
+        return Failed(UpdateOutcome::NotApplied, paths, L"the update script could not be started");
+    return UpdateResult{UpdateOutcome::Launched, {}};
 }
 
 } // namespace
 
-bool GetUpdatePaths(UpdatePaths& paths) {
+bool GetUpdatePaths(const std::wstring& appPath, UpdatePaths& paths) {
     wchar_t temp[MAX_PATH + 1] = {};
     DWORD n = GetTempPathW(MAX_PATH + 1, temp);
     if (n == 0 || n > MAX_PATH)
         return false;
-    paths.download = JoinPath(temp, L"OVRA-Zirer.new.exe");
-    paths.script = JoinPath(temp, L"OVRA-Zirer.update.cmd");
+    std::wstring id = NewRunId();
+    paths.download = JoinPath(temp, L"OVRA-Zirer." + id + L".new.exe");
+    paths.script = JoinPath(temp, L"OVRA-Zirer." + id + L".update.cmd");
+    paths.started = paths.script + L".started";
+    paths.staged = appPath + L"." + id + L".new";
     return true;
 }
 
@@ -88,11 +179,28 @@ void ReleaseUpdateLock(HANDLE lock) {
     CloseHandle(lock);
 }
 
-UpdateOutcome RunUpdate(const OtaCheckResult& result, bool restart, const UpdateReport& report) {
+UpdateResult RunUpdate(const OtaCheckResult& result, bool restart, const UpdateReport& report) {
     HANDLE lock = AcquireUpdateLock();
     if (!lock)
-        return UpdateOutcome::AlreadyRunning;
-    UpdateOutcome outcome = RunLocked(result, restart, report);
+        return UpdateResult{UpdateOutcome::AlreadyRunning, {}};
+    UpdateResult outcome = RunLocked(result, restart, report);
     ReleaseUpdateLock(lock);
     return outcome;
+}
+
+std::wstring UpdateFailureMessage(const UpdateResult& result) {
+    switch (result.outcome) {
+    case UpdateOutcome::DownloadFailed:
+        return L"download failed";
+    case UpdateOutcome::DigestMismatch:
+        return L"sha256 mismatch";
+    case UpdateOutcome::AlreadyRunning:
+        return L"another update is already running";
+    case UpdateOutcome::WrongVersion:
+    case UpdateOutcome::NotApplied:
+        return L"update failed: " + result.detail;
+    case UpdateOutcome::Launched:
+        break;
+    }
+    return std::wstring();
 }

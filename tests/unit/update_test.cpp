@@ -10,6 +10,7 @@
 #include "ota/swap_script.h"
 #include "ota/update.h"
 #include "ota/verify.h"
+#include "update_fixtures.h"
 
 #include <windows.h>
 #include <shellapi.h>
@@ -21,123 +22,7 @@
 #include <thread>
 #include <vector>
 
-namespace {
-
-std::wstring TempFolder() {
-    wchar_t temp[MAX_PATH + 1] = {};
-    GetTempPathW(MAX_PATH + 1, temp);
-    return temp;
-}
-
-// A fresh folder under the temporary folder whose name holds `name`.
-std::wstring MakeFolder(const std::wstring& name) {
-    std::wstring dir = JoinPath(TempFolder(), name + L"-" + std::to_wstring(GetTickCount64()));
-    CreateDirectoryW(dir.c_str(), nullptr);
-    return dir;
-}
-
-std::string ReadFile(const std::wstring& path) {
-    std::ifstream in(path.c_str(), std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-bool Exists(const std::wstring& path) {
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-// Runs a batch file with the system's command interpreter and waits for it.
-void RunScript(const std::wstring& script) {
-    wchar_t system[MAX_PATH] = {};
-    GetSystemDirectoryW(system, MAX_PATH);
-    std::wstring cmd = JoinPath(system, L"cmd.exe");
-    std::wstring line = L"\"" + cmd + L"\" /c \"" + script + L"\"";
-    STARTUPINFOW si = {};
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi = {};
-    REQUIRE(CreateProcessW(cmd.c_str(), &line[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
-                           nullptr, nullptr, &si, &pi));
-    REQUIRE(WaitForSingleObject(pi.hProcess, 90000) == WAIT_OBJECT_0);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-}
-
-struct SwapFiles {
-    std::wstring dir, download, app, backup, script;
-};
-
-SwapFiles PrepareSwap(const std::wstring& folderName) {
-    SwapFiles f;
-    f.dir = MakeFolder(folderName);
-    f.download = JoinPath(f.dir, L"new.exe");
-    f.app = JoinPath(f.dir, L"OVRA-Zirer.exe");
-    f.backup = f.app + L".bak";
-    f.script = JoinPath(MakeFolder(L"script"), L"update.cmd");
-    REQUIRE(WriteTextFile(f.download, "new build"));
-    REQUIRE(WriteTextFile(f.app, "old build"));
-    REQUIRE(WriteTextFile(f.script, BuildSwapScript(WideToUtf8(ScriptSafePath(f.download)),
-                                                    WideToUtf8(ScriptSafePath(f.app)),
-                                                    WideToUtf8(ScriptSafePath(f.backup)), false)));
-    return f;
-}
-
-} // namespace
-
-TEST_CASE("swap script text: quoted values, doubled percent, restart line") {
-    std::string s = BuildSwapScript("C:\\T\\new.exe", "C:\\50% & (x)^\\a.exe", "C:\\b.bak", true);
-    CHECK(s.rfind("@echo off\r\nsetlocal\r\nset \"NEW=C:\\T\\new.exe\"\r\n", 0) == 0);
-    CHECK(s.find("set \"APP=C:\\50%% & (x)^\\a.exe\"\r\n") != std::string::npos);
-    CHECK(s.find("chcp") == std::string::npos);
-    CHECK(s.find("start \"\" \"%APP%\"\r\n") != std::string::npos);
-    CHECK(s.find("\r\n\r\n") == std::string::npos);
-    for (size_t i = 0; i < s.size(); ++i)
-        REQUIRE((s[i] != '\n' || (i > 0 && s[i - 1] == '\r')));
-    // The download goes only once the copy succeeded; the script always removes itself.
-    CHECK(s.find("del \"%NEW%\"") > s.find(":copied"));
-    CHECK(s.substr(s.size() - 22) == "del \"%~f0\" >nul 2>&1\r\n");
-    CHECK(BuildSwapScript("a", "b", "c", false).find("start") == std::string::npos);
-    // UTF-8 paths make the interpreter read the rest as UTF-8.
-    CHECK(BuildSwapScript("a", "C:\\\xE4\xB8\xAD\\a.exe", "c", false).find("chcp 65001 >nul\r\n") !=
-          std::string::npos);
-}
-
-TEST_CASE("swap script run by the command interpreter in a hostile folder") {
-    SwapFiles f = PrepareSwap(L"a b&c^d(e)f%g%!h' 中文");
-    RunScript(f.script);
-    CHECK(ReadFile(f.app) == "new build");
-    CHECK(ReadFile(f.backup) == "old build");
-    CHECK_FALSE(Exists(f.download));
-    CHECK_FALSE(Exists(f.script));
-}
-
-TEST_CASE("swap script started by the shell from a hostile temporary folder") {
-    SwapFiles f = PrepareSwap(L"plain");
-    // No '%' here: Wine's cmd expands a batch file's own path once more and then cannot
-    // find it (the application paths inside the script may hold it, see above).
-    std::wstring script = JoinPath(MakeFolder(L"t a&b^c(d)e!g' 临时"), L"update.cmd");
-    REQUIRE(MoveFileW(f.script.c_str(), script.c_str()));
-    ShellExecuteW(nullptr, L"open", script.c_str(), nullptr, nullptr, SW_HIDE);
-    for (int i = 0; i < 150 && Exists(script); ++i)
-        Sleep(100);
-    CHECK(ReadFile(f.app) == "new build");
-    CHECK_FALSE(Exists(script));
-}
-
-TEST_CASE("swap script waits for an application that is still held open") {
-    SwapFiles f = PrepareSwap(L"held");
-    HANDLE held = CreateFileW(f.app.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    REQUIRE(held != INVALID_HANDLE_VALUE);
-    std::thread release([held] {
-        Sleep(5000); // well past the first attempt after about two seconds
-        CloseHandle(held);
-    });
-    RunScript(f.script);
-    release.join();
-    CHECK(ReadFile(f.app) == "new build");
-    CHECK_FALSE(Exists(f.download));
-}
+using namespace update_fixtures;
 
 TEST_CASE("paths written into scripts read the same under any code page") {
     std::wstring dir = MakeFolder(L"更新 测试");
@@ -206,7 +91,7 @@ TEST_CASE("one update at a time across threads and processes") {
         r.url = L"http://127.0.0.1:1/never.exe";
         UpdateReport report;
         report.downloading = [&] { ++hooks; };
-        outcome = RunUpdate(r, false, report);
+        outcome = RunUpdate(r, false, report).outcome;
     });
     second.join();
     CHECK(other == nullptr);
