@@ -7,7 +7,6 @@
 
 #include <windows.h>
 
-
 std::wstring OtaErrorPayload(const std::wstring& message) {
     return L"{\"stage\":\"error\",\"message\":\"" + JsonEscape(message) + L"\"}";
 }

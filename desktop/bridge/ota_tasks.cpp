@@ -66,7 +66,8 @@ void ApplyOtaTask() {
     // lock again (it is recursive on this thread) and hold it while files are written.
     HANDLE lock = AcquireUpdateLock();
     if (!lock) {
-        EmitToPage("ota", OtaErrorPayload(UpdateFailureMessage({UpdateOutcome::AlreadyRunning, {}})));
+        EmitToPage("ota",
+                   OtaErrorPayload(UpdateFailureMessage({UpdateOutcome::AlreadyRunning, {}})));
         return;
     }
     Guarded(

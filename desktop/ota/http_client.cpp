@@ -3,6 +3,9 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <memory>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 TransferLimits Limits;
@@ -12,38 +15,98 @@ namespace {
 const wchar_t* const UserAgent = L"OVRA-Zirer/1.0";
 const uint64_t NoLength = ~uint64_t(0);
 
-struct Request {
+// The blocking WinINet calls of one transfer run on a thread of their own, one call at
+// a time as the transfer asks for them, so the transfer can give up on a call that
+// takes longer than the stall time: not every WinINet honours its receive time-out.
+// A thread that was given up on finishes its call whenever it returns, closes the
+// handles and ends; the state it shares with the transfer lives until both are done.
+struct Connection {
+    std::wstring url;
     HINTERNET root = nullptr;
     HINTERNET request = nullptr;
+    std::vector<char> buffer;
+    DWORD got = 0;
+    BOOL readOk = FALSE;
+    bool stop = false; // set by the transfer before its last signal
+    HANDLE want = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    HANDLE done = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+
+    ~Connection() {
+        if (want)
+            CloseHandle(want);
+        if (done)
+            CloseHandle(done);
+    }
 };
 
 // Root handle with the system's proxy configuration, then the request; both bypass the
-// local cache in both directions. The receive time-out is what ends a stalled read.
-Request OpenRequest(const std::wstring& url) {
-    Request r;
-    r.root = InternetOpenW(UserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
-    if (!r.root)
-        return r;
+// local cache in both directions.
+void Open(Connection& c) {
+    c.root = InternetOpenW(UserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+    if (!c.root)
+        return;
     DWORD stall = Limits.stallMs;
-    InternetSetOptionW(r.root, INTERNET_OPTION_RECEIVE_TIMEOUT, &stall, sizeof(stall));
-    InternetSetOptionW(r.root, INTERNET_OPTION_SEND_TIMEOUT, &stall, sizeof(stall));
-    InternetSetOptionW(r.root, INTERNET_OPTION_CONNECT_TIMEOUT, &stall, sizeof(stall));
-    r.request = InternetOpenUrlW(r.root, url.c_str(), nullptr, 0,
+    InternetSetOptionW(c.root, INTERNET_OPTION_RECEIVE_TIMEOUT, &stall, sizeof(stall));
+    InternetSetOptionW(c.root, INTERNET_OPTION_CONNECT_TIMEOUT, &stall, sizeof(stall));
+    c.request = InternetOpenUrlW(c.root, c.url.c_str(), nullptr, 0,
                                  INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0);
-    if (!r.request) {
-        InternetCloseHandle(r.root);
-        r.root = nullptr;
-    }
-    return r;
 }
 
-void CloseRequest(Request& r) {
-    if (r.request)
-        InternetCloseHandle(r.request);
-    if (r.root)
-        InternetCloseHandle(r.root);
-    r = Request();
+void Serve(std::shared_ptr<Connection> c) {
+    Open(*c);
+    SetEvent(c->done);
+    for (;;) {
+        WaitForSingleObject(c->want, INFINITE);
+        if (c->stop || !c->request)
+            break;
+        c->readOk = InternetReadFile(c->request, c->buffer.data(),
+                                     static_cast<DWORD>(c->buffer.size()), &c->got);
+        SetEvent(c->done);
+    }
+    if (c->request)
+        InternetCloseHandle(c->request);
+    if (c->root)
+        InternetCloseHandle(c->root);
 }
+
+// The transfer's side: opens on construction, ends the connection on destruction.
+struct Transfer {
+    std::shared_ptr<Connection> c;
+    bool stalled = false;
+
+    Transfer(const std::wstring& url, size_t bufferSize) {
+        try {
+            c = std::make_shared<Connection>();
+            c->url = url;
+            c->buffer.resize(bufferSize);
+            if (!c->want || !c->done)
+                throw std::system_error(std::error_code());
+            std::thread(Serve, c).detach();
+        } catch (...) {
+            c.reset();
+            return;
+        }
+        stalled = WaitForSingleObject(c->done, Limits.stallMs) != WAIT_OBJECT_0;
+    }
+    ~Transfer() {
+        if (!c)
+            return;
+        c->stop = true;
+        SetEvent(c->want);
+    }
+    HINTERNET Request() const { return c && !stalled ? c->request : nullptr; }
+    // One read; false for a failed or stalled one. `data` and `n` describe what came.
+    bool Read(const char*& data, DWORD& n) {
+        SetEvent(c->want);
+        if (WaitForSingleObject(c->done, Limits.stallMs) != WAIT_OBJECT_0) {
+            stalled = true;
+            return false;
+        }
+        data = c->buffer.data();
+        n = c->got;
+        return c->readOk != FALSE;
+    }
+};
 
 uint32_t QueryStatus(HINTERNET request) {
     DWORD value = 0;
@@ -76,24 +139,24 @@ bool IsSuccess(uint32_t status) {
 
 // Reads the whole body, handing each piece to `sink` (false from it stops the read).
 // True only when the body ended normally, matched its announced length and stayed
-// within `cap`: a failed read (a reset, a stall, a chunked body cut off) is never
-// taken for the end of the body.
-template <typename Sink>
-bool ReadBody(HINTERNET request, uint64_t cap, char* buffer, DWORD size, Sink sink) {
-    uint64_t advertised = QueryLength(request);
+// within `cap`: a failed read (a reset, a stall) is never taken for the end of the
+// body.
+template <typename Sink> bool ReadBody(Transfer& t, uint64_t cap, Sink sink) {
+    uint64_t advertised = QueryLength(t.Request());
     if (advertised != NoLength && advertised > cap)
         return false;
     uint64_t received = 0;
     for (;;) {
+        const char* data = nullptr;
         DWORD read = 0;
-        if (!InternetReadFile(request, buffer, size, &read))
+        if (!t.Read(data, read))
             return false;
         if (read == 0)
             break;
         received += read;
         if (received > cap || (advertised != NoLength && received > advertised))
             return false;
-        if (!sink(buffer, read, received, advertised))
+        if (!sink(data, read, received, advertised))
             return false;
     }
     return advertised == NoLength || received == advertised;
@@ -103,24 +166,20 @@ bool ReadBody(HINTERNET request, uint64_t cap, char* buffer, DWORD size, Sink si
 
 std::string HttpGet(const std::wstring& url, uint32_t* status, bool* ok) {
     std::string body;
-    Request r = OpenRequest(url);
-    if (!r.request) {
+    Transfer t(url, 8192);
+    if (!t.Request()) {
         if (ok)
             *ok = false;
         return body;
     }
-    uint32_t code = QueryStatus(r.request);
+    uint32_t code = QueryStatus(t.Request());
     if (status)
         *status = code;
-
-    char buffer[8192];
-    bool whole = ReadBody(r.request, Limits.memoryCap, buffer, sizeof(buffer),
-                          [&body](const char* data, DWORD n, uint64_t, uint64_t) {
-                              body.append(data, n);
-                              return true;
-                          });
-    CloseRequest(r);
-
+    bool whole =
+        ReadBody(t, Limits.memoryCap, [&body](const char* data, DWORD n, uint64_t, uint64_t) {
+            body.append(data, n);
+            return true;
+        });
     if (ok)
         *ok = IsSuccess(code) && whole;
     return body;
@@ -128,26 +187,18 @@ std::string HttpGet(const std::wstring& url, uint32_t* status, bool* ok) {
 
 bool DownloadToFile(const std::wstring& url, const std::wstring& path,
                     std::function<void(int)> progress) {
-    Request r = OpenRequest(url);
-    if (!r.request)
-        return false;
+    Transfer t(url, 65536);
     // An error page must never stand where the executable is expected.
-    if (!IsSuccess(QueryStatus(r.request))) {
-        CloseRequest(r);
+    if (!t.Request() || !IsSuccess(QueryStatus(t.Request())))
         return false;
-    }
     HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        CloseRequest(r);
+    if (file == INVALID_HANDLE_VALUE)
         return false;
-    }
 
-    std::vector<char> buffer(65536);
-    uint64_t total = 0;
     int lastPct = -1;
-    bool whole = ReadBody(r.request, Limits.downloadCap, buffer.data(),
-                          static_cast<DWORD>(buffer.size()),
+    uint64_t total = 0;
+    bool whole = ReadBody(t, Limits.downloadCap,
                           [&](const char* data, DWORD n, uint64_t received, uint64_t advertised) {
                               DWORD wrote = 0;
                               if (!WriteFile(file, data, n, &wrote, nullptr) || wrote != n)
@@ -163,7 +214,6 @@ bool DownloadToFile(const std::wstring& url, const std::wstring& path,
                               return true;
                           });
     CloseHandle(file);
-    CloseRequest(r);
     bool done = whole && total > 0;
     if (progress && done)
         progress(100);

@@ -10,7 +10,7 @@
 // transfer that receives nothing for `stallMs` fails, so a trickling or endless server
 // can neither fill memory or the disk nor hold an update for ever.
 struct TransferLimits {
-    uint64_t memoryCap = 1u << 20;             // HttpGet: manifests are small
+    uint64_t memoryCap = 1u << 20;              // HttpGet: manifests are small
     uint64_t downloadCap = uint64_t(512) << 20; // DownloadToFile: fits any real release
     uint32_t stallMs = 30000;
 };

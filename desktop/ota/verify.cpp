@@ -36,7 +36,7 @@ std::wstring PowerShellPath() {
 std::wstring VerifierCommandLine(const std::wstring& powershell, const std::wstring& path,
                                  const std::wstring& sha256) {
     return L"\"" + powershell +
-           L"\" -NoProfile -Command \"if ((Get-FileHash -Algorithm SHA256 -Path '" +
+           L"\" -NoProfile -Command \"if ((Get-FileHash -Algorithm SHA256 -LiteralPath '" +
            QuoteForPowerShell(path) + L"').Hash -ne '" + sha256 + L"') { exit 1 }\"";
 }
 

@@ -1,7 +1,7 @@
 // A console program that accepts exactly
-//   powershell -NoProfile -Command "if ((Get-FileHash -Algorithm SHA256 -Path '<path>').Hash
+//   powershell -NoProfile -Command "if ((Get-FileHash -Algorithm SHA256 -LiteralPath '<path>').Hash
 //   -ne '<digest>') { exit 1 }"
-// (quote characters inside the path doubled, as PowerShell reads single-quoted text),
+// (or -Path; quote characters inside the path doubled, as PowerShell reads single-quoted text),
 // hashes the file with its own SHA-256 and exits 0 when the digest matches without
 // regard to case, 1 otherwise, like the real command. Any other command line is a
 // parse error: exit 1. Each call is appended to verifier-calls.log beside the program.
@@ -116,11 +116,19 @@ bool Expect(const std::wstring& text, size_t& at, const wchar_t* literal) {
     return true;
 }
 
+// -LiteralPath takes the path as it stands; -Path reads [ ] * ? as a wildcard pattern,
+// which a name holding them does not match, so PowerShell finds no such file.
 bool ParseCommand(const std::wstring& cmd, std::wstring& path, std::wstring& digest) {
     size_t at = 0;
-    return Expect(cmd, at, L"if ((Get-FileHash -Algorithm SHA256 -Path '") &&
-           ReadQuoted(cmd, at, path) && Expect(cmd, at, L").Hash -ne '") &&
-           ReadQuoted(cmd, at, digest) && Expect(cmd, at, L") { exit 1 }") && at == cmd.size();
+    if (!Expect(cmd, at, L"if ((Get-FileHash -Algorithm SHA256 -"))
+        return false;
+    bool literal = Expect(cmd, at, L"LiteralPath '");
+    if (!literal && !Expect(cmd, at, L"Path '"))
+        return false;
+    bool parsed = ReadQuoted(cmd, at, path) && Expect(cmd, at, L").Hash -ne '") &&
+                  ReadQuoted(cmd, at, digest) && Expect(cmd, at, L") { exit 1 }") &&
+                  at == cmd.size();
+    return parsed && (literal || path.find_first_of(L"[]*?") == std::wstring::npos);
 }
 
 bool SameText(const std::wstring& a, const std::wstring& b) {

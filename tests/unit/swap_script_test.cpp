@@ -49,8 +49,9 @@ void WaitUntil(const std::wstring& path, int ms) {
 TEST_CASE("swap script text: quoted values, no delayed expansion, a rename, restart line") {
     SwapScriptPaths p{"C:\\A\\a.exe.1.new", "C:\\50% & (x)^!\\a.exe", "C:\\b.bak", "C:\\T\\m"};
     std::string s = BuildSwapScript(p, true);
-    CHECK(s.rfind("@echo off\r\nsetlocal DisableDelayedExpansion\r\nset \"NEW=C:\\A\\a.exe.1.new\"\r\n",
-                  0) == 0);
+    CHECK(s.rfind(
+              "@echo off\r\nsetlocal DisableDelayedExpansion\r\nset \"NEW=C:\\A\\a.exe.1.new\"\r\n",
+              0) == 0);
     CHECK(s.find("set \"APP=C:\\50%% & (x)^!\\a.exe\"\r\n") != std::string::npos);
     CHECK(s.find("chcp") == std::string::npos);
     // The program is only ever renamed over, never written into.

@@ -52,7 +52,7 @@ TEST_CASE("verifier command line and digest checks") {
     std::wstring line = VerifierCommandLine(L"C:\\W\\powershell.exe", L"C:\\it's\\o\u2019k.exe",
                                             std::wstring(64, L'a'));
     CHECK(line == L"\"C:\\W\\powershell.exe\" -NoProfile -Command \"if ((Get-FileHash -Algorithm "
-                  L"SHA256 -Path 'C:\\it''s\\o\u2019\u2019k.exe').Hash -ne '" +
+                  L"SHA256 -LiteralPath 'C:\\it''s\\o\u2019\u2019k.exe').Hash -ne '" +
                       std::wstring(64, L'a') + L"') { exit 1 }\"");
     wchar_t system[MAX_PATH] = {};
     GetSystemDirectoryW(system, MAX_PATH);
