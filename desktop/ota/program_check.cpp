@@ -173,7 +173,9 @@ std::string ReportedVersion(const std::wstring& program, uint32_t timeoutMs) {
         else if (GetTickCount64() > deadline)
             break;
     }
-    if (WaitForSingleObject(pi.hProcess, ended ? 0 : 5000) != WAIT_OBJECT_0)
+    // Once it has answered it gets a moment to end by itself.
+    bool answered = out.find('\n') != std::string::npos;
+    if (WaitForSingleObject(pi.hProcess, answered && !ended ? 5000 : 0) != WAIT_OBJECT_0)
         TerminateProcess(pi.hProcess, 1);
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
