@@ -6,6 +6,7 @@
 namespace {
 
 long Live = 0;
+std::size_t FailFrom = 0;
 const void* RecentlyFreed[256];
 int FreedCount = 0;
 
@@ -27,7 +28,13 @@ void ForgetFreedBlocks() {
     FreedCount = 0;
 }
 
+void FailAllocationsFrom(std::size_t bytes) {
+    FailFrom = bytes;
+}
+
 void* operator new(std::size_t size) {
+    if (FailFrom != 0 && size >= FailFrom)
+        throw std::bad_alloc();
     void* block = std::malloc(size ? size : 1);
     if (!block)
         throw std::bad_alloc();

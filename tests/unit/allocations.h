@@ -3,9 +3,14 @@
 // was freed.
 #pragma once
 
+#include <cstddef>
+
 // Heap blocks allocated through operator new and not yet freed.
 long LiveAllocations();
 
 // Whether `block` is among the last 256 blocks freed since ForgetFreedBlocks().
 bool WasFreed(const void* block);
 void ForgetFreedBlocks();
+
+// Makes every allocation of at least `bytes` throw std::bad_alloc; 0 turns it off.
+void FailAllocationsFrom(std::size_t bytes);

@@ -128,6 +128,21 @@ TEST_CASE("manifest decides availability; the comparison is logged") {
           std::string::npos);
 }
 
+TEST_CASE("manifest values reach the log as one bounded line each") {
+    std::string tag = "forged-" + std::to_string(GetTickCount64());
+    ReadManifest("{\"version\":\"" + std::string(5000, '9') + "\",\"url\":\"http://h/\\r\\n" + tag +
+                 " line\\u0007\",\"sha256\":\"\\u2028x\"}");
+    std::string log = ReadFile(OtaLogPath());
+    size_t at = log.find(" url=http://h/\\r\\n" + tag + " line\\x07 sha256=\\u2028x\r\n");
+    REQUIRE(at != std::string::npos);
+    size_t start = log.rfind("\r\n", at) + 2;
+    CHECK(log.substr(start, at - start) ==
+          "CheckOta local=1.0.4 remote=" + std::string(200, '9') + "... cmp=-1 available=1");
+    CHECK(log.find("\n" + tag) == std::string::npos);
+    CHECK(OneLine(L"a\tb\x1b\x7f\x85z", 3) == "a\\tb...");
+    CHECK(OneLine(L"\x1b\x7f\x85\u4e2d", 10) == "\\x1B\\x7F\\x85\xE4\xB8\xAD");
+}
+
 TEST_CASE("log lines from concurrent writers all arrive whole") {
     const std::string tag = "writer-test-" + std::to_string(GetTickCount64());
     // A reader that shares writing does not stop appends; one that does not is waited for.
