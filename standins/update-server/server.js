@@ -25,8 +25,13 @@ const { signatureOf, readPrivateKey } = require('../../scripts/release.js');
 
 const TEST_KEY = path.join(__dirname, '..', '..', 'tests', 'keys', 'ota-test-key.private.pem');
 
+// Body faults (manifest or file): chunkcut (chunked, no last chunk), cutnolength (no
+// length, closed half-way), resetmid (reset half-way), stall (half, then silence until
+// the client leaves), oversize (over 1 MiB as a manifest; a file announced at 600 MiB),
+// endless (a chunked body that never ends), notpe (a file that is no program).
 const FAULTS = ['none', 'reset', '404', '500', 'empty', 'html200', 'nolength', 'short', 'long',
-  'trickle', 'bom', 'wrongdigest'];
+  'trickle', 'bom', 'wrongdigest', 'chunkcut', 'cutnolength', 'resetmid', 'stall', 'oversize',
+  'endless', 'notpe'];
 
 function parseArgs(argv) {
   const opts = { port: 0, root: process.cwd(), file: 'OVRA-Zirer.exe', version: '1.0.5',
@@ -97,6 +102,11 @@ function fileDigest(file) {
 
 function manifestBody(state, host, fault) {
   const text = state.release ? releaseManifest(state) : generatedManifest(state, host, fault);
+  if (fault === 'oversize') {
+    // Still a good manifest, only padded past any sensible size.
+    return Buffer.concat([text.subarray(0, text.length - 1),
+      Buffer.from(`,"padding":"${'x'.repeat(2 << 20)}"}`)]);
+  }
   return fault === 'bom' ? Buffer.concat([Buffer.from([0xef, 0xbb, 0xbf]), text]) : text;
 }
 
@@ -133,8 +143,23 @@ function trickle(socket, body, state) {
   step();
 }
 
+// Half the body goes out, then `end` runs once it has left.
+function sendHalf(socket, headers, body, end) {
+  writeRaw(socket, 200, headers);
+  socket.write(body.subarray(0, Math.floor(body.length / 2)), () => setTimeout(end, 200));
+}
+
+function endless(socket) {
+  writeRaw(socket, 200, { 'Content-Type': 'application/json', 'Transfer-Encoding': 'chunked' });
+  const chunk = Buffer.from(`10000\r\n${' '.repeat(0x10000)}\r\n`);
+  const step = () => { if (!socket.destroyed && socket.write(chunk)) setImmediate(step); };
+  socket.on('drain', step);
+  step();
+}
+
 function sendBody(req, res, state, body, type, fault) {
   const socket = req.socket;
+  socket.on('error', () => {});
   const html = Buffer.from('<!DOCTYPE html><html><body><h1>Not Found</h1></body></html>\n');
   switch (fault) {
     case 'reset':
@@ -176,10 +201,38 @@ function sendBody(req, res, state, body, type, fault) {
       writeRaw(socket, 200, { 'Content-Type': type, 'Content-Length': body.length });
       trickle(socket, body, state);
       return;
+    case 'chunkcut':
+      writeRaw(socket, 200, { 'Content-Type': type, 'Transfer-Encoding': 'chunked' });
+      socket.write(`${(body.length >> 1).toString(16)}\r\n`);
+      socket.write(body.subarray(0, body.length >> 1));
+      socket.write('\r\n', () => setTimeout(() => socket.destroy(), 200));
+      return;
+    case 'cutnolength':
+      sendHalf(socket, { 'Content-Type': type }, body, () => socket.destroy());
+      return;
+    case 'resetmid':
+      sendHalf(socket, { 'Content-Type': type, 'Content-Length': body.length }, body,
+        () => socket.resetAndDestroy());
+      return;
+    case 'stall':
+      sendHalf(socket, { 'Content-Type': type, 'Content-Length': body.length }, body, () => {});
+      return;
+    case 'oversize':
+      if (type === 'application/json') break;
+      writeRaw(socket, 200, { 'Content-Type': type, 'Content-Length': 600 << 20 }, body);
+      socket.end();
+      return;
+    case 'endless':
+      endless(socket);
+      return;
+    case 'notpe':
+      body = Buffer.alloc(body.length, 'not a program\n');
+      break;
     default:
-      res.writeHead(200, { 'Content-Type': type, 'Content-Length': body.length });
-      res.end(body);
+      break;
   }
+  res.writeHead(200, { 'Content-Type': type, 'Content-Length': body.length });
+  res.end(body);
 }
 
 function sendFile(req, res, state, file, fault) {

@@ -1,9 +1,10 @@
 #include <doctest/doctest.h>
 
-#include "ota/http_client.h"
+// First: it brings the socket header, which must come before windows.h.
 #include "update_fixtures.h"
 
-#include <winsock2.h>
+#include "ota/http_client.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -15,61 +16,6 @@
 using namespace update_fixtures;
 
 namespace {
-
-// A one-connection HTTP server on a loopback port: it reads the request head, then
-// `respond` writes whatever it likes and returns how to end: close or reset.
-enum class End { Close, Reset };
-
-struct Server {
-    SOCKET listener = INVALID_SOCKET;
-    int port = 0;
-    std::thread worker;
-
-    explicit Server(std::function<End(SOCKET)> respond) {
-        WSADATA wsa;
-        WSAStartup(MAKEWORD(2, 2), &wsa);
-        listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        sockaddr_in addr = {};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        REQUIRE(bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0);
-        int len = sizeof(addr);
-        getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
-        port = ntohs(addr.sin_port);
-        listen(listener, 4);
-        worker = std::thread([this, respond] {
-            SOCKET s = accept(listener, nullptr, nullptr);
-            if (s == INVALID_SOCKET)
-                return;
-            std::string head;
-            char c;
-            while (head.find("\r\n\r\n") == std::string::npos && recv(s, &c, 1, 0) == 1)
-                head += c;
-            if (respond(s) == End::Reset) {
-                linger hard = {1, 0};
-                setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<char*>(&hard), sizeof(hard));
-            } else {
-                shutdown(s, SD_SEND);
-            }
-            closesocket(s);
-        });
-    }
-    ~Server() {
-        closesocket(listener);
-        worker.join();
-    }
-    std::wstring Url() const { return L"http://127.0.0.1:" + std::to_wstring(port) + L"/ota/file"; }
-};
-
-// Sends everything, ignoring a client that went away.
-void Send(SOCKET s, const std::string& bytes) {
-    for (size_t at = 0; at < bytes.size();) {
-        int n = send(s, bytes.data() + at, static_cast<int>(bytes.size() - at), 0);
-        if (n <= 0)
-            return;
-        at += n;
-    }
-}
 
 std::string Head(const std::string& headers) {
     return "HTTP/1.1 200 OK\r\nConnection: close\r\n" + headers + "\r\n";

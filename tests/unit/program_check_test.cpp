@@ -1,9 +1,11 @@
 #include <doctest/doctest.h>
 
+// First: it brings the socket header, which must come before windows.h.
+#include "update_fixtures.h"
+
 #include "base/files.h"
 #include "base/paths.h"
 #include "ota/program_check.h"
-#include "update_fixtures.h"
 
 #include <windows.h>
 
@@ -53,7 +55,8 @@ TEST_CASE("only a whole Windows executable passes the image check") {
 
     size_t end = LastSectionEnd(image);
     REQUIRE(end <= image.size());
-    for (size_t cut : {end - 1, image.size() / 2, size_t(4096), size_t(300), size_t(64), size_t(10)})
+    for (size_t cut :
+         {end - 1, image.size() / 2, size_t(4096), size_t(300), size_t(64), size_t(10)})
         CHECK_MESSAGE(CheckImageBytes(image.substr(0, cut)) == ImageCheck::Truncated, cut);
 
     CHECK(CheckImageBytes("<!DOCTYPE html><html></html>") == ImageCheck::NotProgram);

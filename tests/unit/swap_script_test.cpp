@@ -1,10 +1,12 @@
 #include <doctest/doctest.h>
 
+// First: it brings the socket header, which must come before windows.h.
+#include "update_fixtures.h"
+
 #include "base/files.h"
 #include "base/paths.h"
 #include "base/text.h"
 #include "ota/swap_script.h"
-#include "update_fixtures.h"
 
 #include <windows.h>
 #include <shellapi.h>

@@ -5,11 +5,14 @@
 #include "base/paths.h"
 
 #include <doctest/doctest.h>
+#include <winsock2.h>
 #include <windows.h>
 
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
+#include <thread>
 
 namespace update_fixtures {
 
@@ -58,6 +61,61 @@ inline void RunScript(const std::wstring& script) {
     HANDLE process = StartScript(script);
     REQUIRE(WaitForSingleObject(process, 200000) == WAIT_OBJECT_0);
     CloseHandle(process);
+}
+
+// A one-connection HTTP server on a loopback port: it reads the request head, then
+// `respond` writes whatever it likes and returns how to end: close or reset.
+enum class End { Close, Reset };
+
+struct Server {
+    SOCKET listener = INVALID_SOCKET;
+    int port = 0;
+    std::thread worker;
+
+    explicit Server(std::function<End(SOCKET)> respond) {
+        WSADATA wsa;
+        WSAStartup(MAKEWORD(2, 2), &wsa);
+        listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in addr = {};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        REQUIRE(bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0);
+        int len = sizeof(addr);
+        getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
+        port = ntohs(addr.sin_port);
+        listen(listener, 4);
+        worker = std::thread([this, respond] {
+            SOCKET s = accept(listener, nullptr, nullptr);
+            if (s == INVALID_SOCKET)
+                return;
+            std::string head;
+            char c;
+            while (head.find("\r\n\r\n") == std::string::npos && recv(s, &c, 1, 0) == 1)
+                head += c;
+            if (respond(s) == End::Reset) {
+                linger hard = {1, 0};
+                setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<char*>(&hard), sizeof(hard));
+            } else {
+                shutdown(s, SD_SEND);
+            }
+            closesocket(s);
+        });
+    }
+    ~Server() {
+        closesocket(listener);
+        worker.join();
+    }
+    std::wstring Url() const { return L"http://127.0.0.1:" + std::to_wstring(port) + L"/ota/file"; }
+};
+
+// Sends everything, ignoring a client that went away.
+inline void Send(SOCKET s, const std::string& bytes) {
+    for (size_t at = 0; at < bytes.size();) {
+        int n = send(s, bytes.data() + at, static_cast<int>(bytes.size() - at), 0);
+        if (n <= 0)
+            return;
+        at += n;
+    }
 }
 
 } // namespace update_fixtures

@@ -1,16 +1,19 @@
 #include <doctest/doctest.h>
 
+// First: it brings the socket header, which must come before windows.h.
+#include "update_fixtures.h"
+
 #include "base/files.h"
 #include "base/globals.h"
 #include "base/paths.h"
 #include "base/text.h"
+#include "ota/http_client.h"
 #include "ota/ota_check.h"
 #include "ota/ota_log.h"
 #include "ota/sha256.h"
 #include "ota/swap_script.h"
 #include "ota/update.h"
 #include "ota/verify.h"
-#include "update_fixtures.h"
 
 #include <windows.h>
 #include <shellapi.h>
@@ -185,4 +188,116 @@ TEST_CASE("log lines from concurrent writers all arrive whole") {
     }
     CHECK(whole == 800);
     CHECK(late_seen);
+}
+
+namespace {
+
+std::wstring BuiltProgram(const std::wstring& name) {
+    wchar_t self[MAX_PATH * 4] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH * 4);
+    std::wstring dir(self);
+    return JoinPath(dir.substr(0, dir.find_last_of(L'\\')), L"..\\..\\" + name);
+}
+
+// Files in `dir` whose names contain `part`.
+int CountFiles(const std::wstring& dir, const std::wstring& part) {
+    WIN32_FIND_DATAW found;
+    HANDLE find = FindFirstFileW(JoinPath(dir, L"*").c_str(), &found);
+    int n = 0;
+    if (find == INVALID_HANDLE_VALUE)
+        return 0;
+    do {
+        if (std::wstring(found.cFileName).find(part) != std::wstring::npos)
+            ++n;
+    } while (FindNextFileW(find, &found));
+    FindClose(find);
+    return n;
+}
+
+struct UpdateRun {
+    std::wstring dir;
+    std::string installed;
+    UpdateOutcome outcome = UpdateOutcome::Launched;
+    bool requested = false;
+};
+
+// One console-form update of an installed copy of the current build, served `body`
+// (cut to `sent` bytes without a length when given) for the offered version 1.0.5.
+UpdateRun RunAgainst(const std::string& body, size_t sent, const std::wstring& sha256,
+                     std::wstring folder = std::wstring()) {
+    UpdateRun run;
+    run.dir = MakeFolder(L"install");
+    run.installed = ReadFile(BuiltProgram(L"OVRA-Zirer.exe"));
+    REQUIRE(WriteTextFile(JoinPath(run.dir, L"OVRA-Zirer.exe"), run.installed));
+    ExePath = JoinPath(folder.empty() ? run.dir : folder, L"OVRA-Zirer.exe");
+    Server server([&](SOCKET s) {
+        run.requested = true;
+        std::string head = "HTTP/1.1 200 OK\r\nConnection: close\r\n";
+        if (sent == body.size())
+            head += "Content-Length: " + std::to_string(body.size()) + "\r\n";
+        Send(s, head + "\r\n" + body.substr(0, sent));
+        return End::Close;
+    });
+    OtaCheckResult offer;
+    offer.version = L"1.0.5";
+    offer.url = server.Url();
+    offer.sha256 = sha256;
+    offer.available = true;
+    run.outcome = RunUpdate(offer, false, UpdateReport()).outcome;
+    bool asked = run.requested;
+    if (!asked) // let the server's accept end
+        HttpGet(server.Url(), nullptr, nullptr);
+    run.requested = asked;
+    return run;
+}
+
+// Nothing was replaced and nothing of the run is left beside the program.
+void CheckUntouched(const UpdateRun& run) {
+    CHECK(ReadFile(JoinPath(run.dir, L"OVRA-Zirer.exe")) == run.installed);
+    CHECK(CountFiles(run.dir, L".new") == 0);
+    CHECK(CountFiles(TempFolder(), L".new.exe") == 0);
+}
+
+} // namespace
+
+TEST_CASE("an update takes only a whole program that reports the offered version") {
+    std::string next = ReadFile(BuiltProgram(L"OVRA-Zirer-next.exe"));
+    REQUIRE(next.size() > 100000);
+    std::wstring nextDigest = Sha256OfFile(BuiltProgram(L"OVRA-Zirer-next.exe"));
+    SUBCASE("without a digest, a body cut off without a length is a failed download") {
+        UpdateRun run = RunAgainst(next, next.size() / 2, L"");
+        CHECK(run.outcome == UpdateOutcome::DownloadFailed);
+        CheckUntouched(run);
+    }
+    SUBCASE("with a digest, a cut-off body is a failed download, not a mismatch") {
+        UpdateRun run = RunAgainst(next, next.size() - 1000, nextDigest);
+        CHECK(run.outcome == UpdateOutcome::DownloadFailed);
+        CheckUntouched(run);
+    }
+    SUBCASE("without a digest, a file that is no program is refused") {
+        UpdateRun run = RunAgainst(std::string(300000, 'x'), 300000, L"");
+        CHECK(run.outcome == UpdateOutcome::DownloadFailed);
+        CheckUntouched(run);
+    }
+    SUBCASE("a program reporting another version is refused") {
+        std::string old = ReadFile(BuiltProgram(L"OVRA-Zirer.exe"));
+        UpdateRun run = RunAgainst(old, old.size(), L"");
+        CHECK(run.outcome == UpdateOutcome::WrongVersion);
+        CheckUntouched(run);
+    }
+    SUBCASE("a program folder that cannot be written is found before the download") {
+        UpdateRun run = RunAgainst(next, next.size(), L"", L"C:\\no such folder");
+        CHECK(run.outcome == UpdateOutcome::NotApplied);
+        CHECK_FALSE(run.requested);
+    }
+    SUBCASE("a whole program of the offered version is put in place") {
+        UpdateRun run = RunAgainst(next, next.size(), L"");
+        REQUIRE(run.outcome == UpdateOutcome::Launched);
+        std::wstring app = JoinPath(run.dir, L"OVRA-Zirer.exe");
+        for (int i = 0; i < 200 && ReadFile(app) != next; ++i)
+            Sleep(100);
+        CHECK(ReadFile(app) == next);
+        CHECK(ReadFile(app + L".bak") == run.installed);
+        CHECK(CountFiles(run.dir, L".new") == 0);
+    }
 }
