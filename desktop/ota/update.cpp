@@ -108,13 +108,24 @@ UpdateResult RunLocked(const OtaCheckResult& result, bool restart, const UpdateR
                             L"cannot write to the program folder " + FolderOf(ExePath)};
 
     Call(report.downloading);
-    if (!DownloadToFile(result.url, paths.download, report.progress))
+    // A body without a length (or a cut chunked one, which some WinINets end quietly)
+    // is only known whole once the image has been checked, so 100 waits for that.
+    int held100 = 0;
+    auto progress = [&report, &held100](int pct) {
+        if (pct == 100)
+            ++held100;
+        else if (report.progress)
+            report.progress(pct);
+    };
+    if (!DownloadToFile(result.url, paths.download, progress))
         return Failed(UpdateOutcome::DownloadFailed, paths);
     // A cut-off executable is a broken transfer whatever the manifest says; without a
     // digest, anything but a whole executable is refused too.
     ImageCheck image = CheckImageFile(paths.download);
     if (image == ImageCheck::Truncated || (image != ImageCheck::Complete && result.sha256.empty()))
         return Failed(UpdateOutcome::DownloadFailed, paths);
+    for (; held100 > 0 && report.progress; --held100)
+        report.progress(100);
 
     Call(report.verifying);
     if (!result.sha256.empty() &&

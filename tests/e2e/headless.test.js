@@ -20,14 +20,14 @@ test('--version prints the built-in version twice and logs the run', async () =>
   assert.deepEqual(ctx.logSince(mark), [`headless mode=--version exe=${ctx.exeWin}`]);
 });
 
-test('--check-ota with a newer build: six lines, exit 10, two check lines in the log', async () => {
+test('--check-ota with a newer build: six lines (a line break in the notes shown escaped), exit 10, two check lines in the log', async () => {
   await ctx.server.control({ notes: '修复了更新\n第二行', force: true });
   const mark = ctx.logMark();
   const r = await ctx.run(['--check-ota']);
   assert.equal(r.code, 10);
   const url = 'http://127.0.0.1:8791/ota/OVRA-Zirer.exe';
   assert.deepEqual(r.lines, ['local=1.0.4', 'remote=1.0.5', 'available=true', `url=${url}`,
-    `sha256=${ctx.offeredDigest}`, 'notes=修复了更新', '第二行']);
+    `sha256=${ctx.offeredDigest}`, 'notes=修复了更新\\n第二行']);
   const log = ctx.logSince(mark);
   assert.equal(log[0], `headless mode=--check-ota exe=${ctx.exeWin}`);
   assert.match(log[1], /^CheckOta http=200 ok=1 bytes=\d+$/);
@@ -57,6 +57,10 @@ test('--check-ota when the manifest cannot be had: empty values, exit 0, cause i
     ['empty', /^CheckOta http=200 ok=1 bytes=0$/],
     ['short', /^CheckOta http=200 ok=0 bytes=\d+$/],
     ['reset', /^CheckOta http=0 ok=0 bytes=0$/],
+    // Cut, oversized and endless manifests are read no further than the cap.
+    ['resetmid', /^CheckOta http=200 ok=0 bytes=\d+$/],
+    ['oversize', /^CheckOta http=200 ok=0 bytes=0$/],
+    ['endless', /^CheckOta http=200 ok=0 bytes=(\d+)$/],
   ];
   for (const [fault, first] of cases) {
     await ctx.server.control({ manifestFault: fault });
@@ -66,6 +70,7 @@ test('--check-ota when the manifest cannot be had: empty values, exit 0, cause i
     assert.deepEqual(r.lines, ['local=1.0.4', 'remote=', 'available=false', 'url=', 'sha256=', 'notes='], fault);
     const log = ctx.logSince(mark);
     assert.match(log[1], first, fault);
+    assert.ok(Number(/bytes=(\d+)/.exec(log[1])[1]) <= 1 << 20, log[1]);
     assert.equal(log[2], 'CheckOta failed or empty body', fault);
   }
   // Nothing listening at all.

@@ -6,6 +6,7 @@ const { test, before, after, beforeEach } = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const path = require('node:path');
+const { execFileSync } = require('node:child_process');
 const { startOtaSession, startUpdateServer, waitFor, TEST_KEY } = require('../support/ota.js');
 const { writeRelease } = require('../../scripts/release.js');
 
@@ -17,18 +18,23 @@ beforeEach(async () => { await ctx.reinstall(); });
 const verifierCalls = () =>
   (fs.existsSync(ctx.verifierLog) ? fs.readFileSync(ctx.verifierLog, 'utf8').split('\n').filter(Boolean) : []);
 
-async function expectReplaced() {
-  await waitFor(() => ctx.digestOf(ctx.exe) === ctx.offeredDigest, { timeoutMs: 20000, what: 'exe replaced' });
-  await waitFor(() => !fs.existsSync(ctx.script) && !fs.existsSync(ctx.download),
-    { timeoutMs: 10000, what: 'download and script removed' });
+async function expectReplaced(timeoutMs = 20000) {
+  await waitFor(() => ctx.digestOf(ctx.exe) === ctx.offeredDigest, { timeoutMs, what: 'exe replaced' });
+  await waitFor(() => ctx.runFiles().length === 0 && ctx.stagedFiles().length === 0,
+    { timeoutMs: 10000, what: 'the run\'s files removed' });
   assert.equal(ctx.digestOf(`${ctx.exe}.bak`), ctx.installedDigest);
 }
 
+// The installed program as it was, and nothing of the run left anywhere.
 function expectUntouched() {
   assert.equal(ctx.digestOf(ctx.exe), ctx.installedDigest);
   assert.equal(fs.existsSync(`${ctx.exe}.bak`), false);
-  assert.equal(fs.existsSync(ctx.script), false);
+  assert.deepEqual(ctx.runFiles(), []);
+  assert.deepEqual(ctx.stagedFiles(), []);
 }
+
+// Log lines of the updating process, without those of the download answering --version.
+const ownLog = (mark) => ctx.logSince(mark).filter((l) => !/^headless mode=--version exe=.*\\Temp\\/i.test(l));
 
 test('an available update is downloaded, verified and swapped in by the script', async () => {
   const calls = verifierCalls().length;
@@ -41,13 +47,15 @@ test('an available update is downloaded, verified and swapped in by the script',
   const progress = r.lines.slice(1, -1);
   assert.ok(progress.every((l) => /^download (0|20|40|60|80|100)%$/.test(l)), progress.join('|'));
   assert.deepEqual(progress.slice(-2), ['download 100%', 'download 100%']);
-  const log = ctx.logSince(mark);
+  const log = ownLog(mark);
   assert.deepEqual(log.slice(3), ['download http://127.0.0.1:8791/ota/OVRA-Zirer.exe',
     'verify sha256', 'update script launched']);
+  // The download was asked for its version before it went anywhere near the exe.
+  assert.ok(ctx.logSince(mark).some((l) => /^headless mode=--version exe=.*\\Temp\\OVRA-Zirer\.[0-9A-F-]+\.new\.exe$/i.test(l)));
   // The verifier ran from the system folder with the manifest's digest.
   const call = verifierCalls().slice(calls);
   assert.equal(call.length, 1);
-  assert.match(call[0], /^exit=0 "C:\\windows\\system32\\WindowsPowerShell\\v1\.0\\powershell\.exe" -NoProfile -Command "if \(\(Get-FileHash/i);
+  assert.match(call[0], /^exit=0 "C:\\windows\\system32\\WindowsPowerShell\\v1\.0\\powershell\.exe" -NoProfile -Command "if \(\(Get-FileHash -Algorithm SHA256 -LiteralPath '/i);
   assert.ok(call[0].includes(ctx.offeredDigest));
   await expectReplaced();
 });
@@ -66,7 +74,7 @@ test('a digest mismatch gives 3 and leaves the exe alone', async () => {
   const r = await ctx.run(['--apply-ota']);
   assert.equal(r.code, 3, r.stdout);
   assert.equal(r.lines.at(-1), 'sha256 mismatch');
-  assert.deepEqual(ctx.logSince(mark).slice(-2), ['verify sha256', 'sha256 mismatch']);
+  assert.deepEqual(ownLog(mark).slice(-2), ['verify sha256', 'sha256 mismatch']);
   expectUntouched();
 });
 
@@ -161,4 +169,100 @@ test('the swap waits while the old exe is still running', async () => {
   const result = await busy.exited;
   assert.equal(result.code, 10, result.stdout);
   await expectReplaced();
+});
+
+test('a body cut off on the way is a failed download that never shows 100%', async () => {
+  for (const fileFault of ['chunkcut', 'cutnolength', 'resetmid', 'short']) {
+    await ctx.server.control({ fileFault });
+    const mark = ctx.logMark();
+    const r = await ctx.run(['--apply-ota']);
+    assert.equal(r.code, 2, `${fileFault}: ${r.stdout}`);
+    assert.equal(r.lines.at(-1), 'download failed', fileFault);
+    assert.ok(!r.lines.includes('download 100%'), `${fileFault}: ${r.lines.join('|')}`);
+    assert.deepEqual(ownLog(mark).slice(-1), ['download failed'], fileFault);
+    expectUntouched();
+  }
+});
+
+test('a stalled download fails after the stall time', async () => {
+  await ctx.server.control({ fileFault: 'stall' });
+  const started = Date.now();
+  const r = await ctx.run(['--apply-ota'], { timeoutMs: 120000 });
+  const took = Date.now() - started;
+  assert.equal(r.code, 2, r.stdout);
+  assert.ok(took >= 29000 && took < 75000, `took ${took} ms`);
+  expectUntouched();
+});
+
+test('a download over the size cap or that is no program is refused', async () => {
+  for (const [fileFault, code] of [['oversize', 2], ['notpe', 3]]) {
+    await ctx.server.control({ fileFault });
+    const r = await ctx.run(['--apply-ota']);
+    assert.equal(r.code, code, `${fileFault}: ${r.stdout}`);
+    expectUntouched();
+  }
+});
+
+test('a download that reports another version than offered changes nothing', async () => {
+  // The installed build sold as the next one, and the next one sold as a later one.
+  for (const [change, reported, offered] of [[{ file: 'OVRA-Zirer-1.0.4.exe' }, '1.0.4', '1.0.5'],
+    [{ version: '1.0.6' }, '1.0.5', '1.0.6']]) {
+    await ctx.server.control(change);
+    const mark = ctx.logMark();
+    const r = await ctx.run(['--apply-ota']);
+    assert.equal(r.code, 5, r.stdout);
+    const line = `update failed: the downloaded program reports version "${reported}", not ${offered}`;
+    assert.equal(r.lines.at(-1), `${line}, nothing was changed`);
+    assert.equal(ownLog(mark).at(-1), line);
+    expectUntouched();
+    await ctx.server.control({ file: 'OVRA-Zirer.exe', version: '1.0.5' });
+  }
+});
+
+test('a program folder that cannot be written is found before the download', async () => {
+  await ctx.server.control({ clearRequests: true });
+  execFileSync('chattr', ['+i', ctx.appDir]);
+  let r;
+  try {
+    r = await ctx.run(['--apply-ota']);
+  } finally {
+    execFileSync('chattr', ['-i', ctx.appDir]);
+  }
+  assert.equal(r.code, 6, r.stdout);
+  assert.match(r.lines.at(-1), /^update failed: cannot write to the program folder C:\\Apps\\.*, nothing was changed$/);
+  const asked = (await ctx.server.requests()).map((q) => q.url).filter((u) => u.includes('/ota/'));
+  assert.ok(asked.every((u) => u.endsWith('/version.json')), asked.join(' '));
+  expectUntouched();
+});
+
+test('a command processor that will not run the script is a failed update', async () => {
+  const cmd = path.join(ctx.session.cDrive, 'windows', 'system32', 'cmd.exe');
+  fs.renameSync(cmd, `${cmd}.away`);
+  fs.copyFileSync(ctx.fixture('blocked_cmd.exe'), cmd);
+  let r;
+  try {
+    // Wine prefers its own cmd to the file in the system folder unless told otherwise.
+    r = await ctx.run(['--apply-ota'], { env: { WINEDLLOVERRIDES: 'mscoree,mshtml=;cmd.exe=n' } });
+  } finally {
+    fs.rmSync(cmd);
+    fs.renameSync(`${cmd}.away`, cmd);
+  }
+  assert.equal(r.code, 6, r.stdout);
+  assert.equal(r.lines.at(-1), 'update failed: the update script could not be started, nothing was changed');
+  assert.ok(!r.lines.includes('update script launched, app will be replaced'));
+  expectUntouched();
+});
+
+test('a program held by another process for a minute is replaced once it is free', async () => {
+  const locker = ctx.session.spawn(ctx.fixture('file_locker.exe'), [ctx.exeWin, '60000', 'read']);
+  let out = '';
+  locker.child.stdout.on('data', (d) => { out += d; });
+  await waitFor(() => out.includes('locked'), { timeoutMs: 30000, what: 'the file to be held' });
+  const r = await ctx.run(['--apply-ota']);
+  assert.equal(r.code, 0, r.stdout);
+  await new Promise((resolve) => setTimeout(resolve, 15000));
+  assert.equal(ctx.digestOf(ctx.exe), ctx.installedDigest, 'replaced while held');
+  assert.equal(ctx.stagedFiles().length, 1);
+  await locker.exited;
+  await expectReplaced(60000);
 });

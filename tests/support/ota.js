@@ -10,6 +10,13 @@ const fs = require('node:fs');
 const path = require('node:path');
 const { startWineSession, waitFor, BUILD_DIR, EXE, REPO } = require('./wine.js');
 
+// The next release: the same program built one version up.
+const NEXT = path.join(BUILD_DIR, 'OVRA-Zirer-next.exe');
+const FIXTURES = path.join(BUILD_DIR, 'tests', 'unit');
+// An update's own files: in the temporary folder, and the staged program beside the exe.
+const RUN_FILE = /^OVRA-Zirer\.[0-9A-Fa-f-]+\.(new\.exe|update\.cmd(\.started)?)$/;
+const STAGED_FILE = /^OVRA-Zirer\.exe\.[0-9A-Fa-f-]+\.new$/;
+
 const SERVER = path.join(REPO, 'standins', 'update-server', 'server.js');
 const VERIFIER = path.join(BUILD_DIR, 'standins', 'powershell.exe');
 const FOLDER = "Apps\\it's a b&c 100% 更新测试";
@@ -62,10 +69,11 @@ async function startOtaSession() {
   requireTestKeyBuild();
   const session = await startWineSession();
   const root = fs.mkdtempSync(path.join(session.dir, 'server-'));
-  // The offered build: the same program with a trailer, so it is a real executable
-  // whose digest differs from the installed one.
+  // The offered build reports 1.0.5; the installed one is on offer too, under another
+  // name, for a server that mislabels it.
   const offered = path.join(root, 'OVRA-Zirer.exe');
-  fs.writeFileSync(offered, Buffer.concat([fs.readFileSync(EXE), Buffer.from('next build\n')]));
+  fs.copyFileSync(NEXT, offered);
+  fs.copyFileSync(EXE, path.join(root, 'OVRA-Zirer-1.0.4.exe'));
   const server = await startUpdateServer(root);
 
   const appDir = path.join(session.cDrive, ...FOLDER.split('\\'));
@@ -87,9 +95,12 @@ async function startOtaSession() {
     powershell: path.join(psDir, 'powershell.exe'),
     installedDigest: digestOf(EXE),
     offeredDigest: digestOf(offered),
-    script: path.join(temp, 'OVRA-Zirer.update.cmd'),
-    download: path.join(temp, 'OVRA-Zirer.new.exe'),
     digestOf,
+    // What update runs have left: their files in the temporary folder and beside the exe.
+    runFiles: () => (fs.existsSync(temp) ? fs.readdirSync(temp).filter((f) => RUN_FILE.test(f)) : []),
+    stagedFiles: () => fs.readdirSync(appDir).filter((f) => STAGED_FILE.test(f)),
+    scripts: () => ctx.runFiles().filter((f) => f.endsWith('.update.cmd')),
+    fixture: (name) => path.join(FIXTURES, name),
     // Runs the installed exe with the stand-in as its proxy; lines without CR.
     async run(args, opts = {}) {
       const r = await session.run(exeWin, args,
@@ -107,13 +118,14 @@ async function startOtaSession() {
     },
     // Puts the original build back and waits until no swap script is left running.
     async reinstall() {
-      await waitFor(() => !fs.existsSync(ctx.script), { timeoutMs: 60000, what: 'swap script to end' });
+      await waitFor(() => ctx.scripts().length === 0, { timeoutMs: 150000, what: 'swap script to end' });
       fs.copyFileSync(EXE, exe);
       fs.rmSync(`${exe}.bak`, { force: true });
-      fs.rmSync(ctx.download, { force: true });
+      for (const f of ctx.runFiles()) fs.rmSync(path.join(temp, f), { force: true });
+      for (const f of ctx.stagedFiles()) fs.rmSync(path.join(appDir, f), { force: true });
       await server.control({ manifestFault: 'none', fileFault: 'none', sha256: null,
         version: '1.0.5', notes: 'bug fixes', force: false, url: null, signature: null,
-        signKey: TEST_KEY });
+        signKey: TEST_KEY, file: 'OVRA-Zirer.exe' });
     },
     async stop() {
       await server.stop();
@@ -124,4 +136,4 @@ async function startOtaSession() {
   return ctx;
 }
 
-module.exports = { startOtaSession, startUpdateServer, digestOf, waitFor, TEST_KEY, OTHER_KEY };
+module.exports = { startOtaSession, startUpdateServer, digestOf, waitFor, TEST_KEY, OTHER_KEY, NEXT };
