@@ -7,7 +7,7 @@ const { test, before, after } = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const path = require('node:path');
-const { spawn } = require('node:child_process');
+const { spawn, execFileSync } = require('node:child_process');
 const { startOtaSession, digestOf, OTHER_KEY } = require('../support/ota.js');
 const { probe } = require('../support/shell.js');
 const { sleep, waitFor, BUILD_DIR, REPO } = require('../support/wine.js');
@@ -231,6 +231,17 @@ test('a digest mismatch is shown and leaves the exe alone; a check without serve
   await openPage();
   await page.evaluate(() => window.__ovra.post({ cmd: 'applyOta' }));
   await page.locator('.toast', { hasText: '升级失败: sha256 mismatch' }).waitFor({ timeout: 60000 });
+  assert.equal(digestOf(ctx.exe), ctx.installedDigest);
+
+  // A program folder that cannot be written: the page is told and the window stays.
+  execFileSync('chattr', ['+i', ctx.appDir]);
+  try {
+    await page.evaluate(() => window.__ovra.post({ cmd: 'applyOta' }));
+    await page.locator('.toast', { hasText: '升级失败: update failed: cannot write to the program folder' })
+      .waitFor({ timeout: 60000 });
+  } finally {
+    execFileSync('chattr', ['-i', ctx.appDir]);
+  }
   assert.equal(digestOf(ctx.exe), ctx.installedDigest);
 
   // A manifest signed with another key: the update is refused, the check says so.

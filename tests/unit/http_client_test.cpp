@@ -59,6 +59,17 @@ bool Reports100(const Outcome& o) {
     return false;
 }
 
+// The head announcing all of Body, then only its first `n` bytes.
+std::string PartOfBody(size_t n) {
+    return Head("Content-Length: " + std::to_string(Body.size()) + "\r\n") + Body.substr(0, n);
+}
+
+void CheckBroken(const Outcome& o) {
+    CHECK_FALSE(o.getOk);
+    CHECK_FALSE(o.downloaded);
+    CHECK_FALSE(Reports100(o));
+}
+
 } // namespace
 
 TEST_CASE("a whole body is taken, with the final 100") {
@@ -75,24 +86,18 @@ TEST_CASE("a whole body is taken, with the final 100") {
 TEST_CASE("a body broken off part-way fails both transfers and never shows 100") {
     SUBCASE("shorter than its Content-Length") {
         Outcome o = Fetch([](SOCKET s) {
-            Send(s, Head("Content-Length: " + std::to_string(Body.size()) + "\r\n") +
-                        Body.substr(0, Body.size() / 2));
+            Send(s, PartOfBody(Body.size() / 2));
             return End::Close;
         });
-        CHECK_FALSE(o.getOk);
-        CHECK_FALSE(o.downloaded);
-        CHECK_FALSE(Reports100(o));
+        CheckBroken(o);
     }
     SUBCASE("reset mid-body") {
         Outcome o = Fetch([](SOCKET s) {
-            Send(s, Head("Content-Length: " + std::to_string(Body.size()) + "\r\n") +
-                        Body.substr(0, 70000));
+            Send(s, PartOfBody(70000));
             Sleep(200);
             return End::Reset;
         });
-        CHECK_FALSE(o.getOk);
-        CHECK_FALSE(o.downloaded);
-        CHECK_FALSE(Reports100(o));
+        CheckBroken(o);
     }
 }
 
@@ -101,8 +106,7 @@ TEST_CASE("a transfer that stalls fails after the stall time") {
     Limits.stallMs = 1500;
     SUBCASE("in the body") {
         Outcome o = Fetch([](SOCKET s) {
-            Send(s, Head("Content-Length: " + std::to_string(Body.size()) + "\r\n") +
-                        Body.substr(0, 1000));
+            Send(s, PartOfBody(1000));
             Sleep(6000);
             return End::Close;
         });
