@@ -4,7 +4,6 @@
 #include <wininet.h>
 
 #include <memory>
-#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -79,14 +78,15 @@ struct Transfer {
             c = std::make_shared<Connection>();
             c->url = url;
             c->buffer.resize(bufferSize);
-            if (!c->want || !c->done)
-                throw std::system_error(std::error_code());
-            std::thread(Serve, c).detach();
-        } catch (...) {
+            if (c->want && c->done)
+                std::thread(Serve, c).detach();
+            else
+                c.reset();
+        } catch (...) { // no memory or no thread: the transfer fails
             c.reset();
-            return;
         }
-        stalled = WaitForSingleObject(c->done, Limits.stallMs) != WAIT_OBJECT_0;
+        if (c)
+            stalled = WaitForSingleObject(c->done, Limits.stallMs) != WAIT_OBJECT_0;
     }
     ~Transfer() {
         if (!c)
