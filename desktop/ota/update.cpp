@@ -5,6 +5,7 @@
 #include "base/paths.h"
 #include "base/text.h"
 #include "ota/http_client.h"
+#include "ota/ota_log.h"
 #include "ota/program_check.h"
 #include "ota/sha256.h"
 #include "ota/swap_script.h"
@@ -135,8 +136,9 @@ UpdateResult RunLocked(const OtaCheckResult& result, bool restart, const UpdateR
     std::string reported = ReportedVersion(paths.download, VersionCheckMs);
     if (reported != WideToUtf8(result.version))
         return Failed(UpdateOutcome::WrongVersion, paths,
-                      L"the downloaded program reports version \"" + Utf8ToWide(reported) +
-                          L"\", not " + result.version);
+                      L"the downloaded program reports version \"" +
+                          Utf8ToWide(LogValue(Utf8ToWide(reported))) + L"\", not " +
+                          Utf8ToWide(LogValue(result.version)));
 
     if (!Stage(paths.download, paths.staged))
         return Failed(UpdateOutcome::NotApplied, paths,
