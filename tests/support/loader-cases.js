@@ -97,21 +97,23 @@ async function applyRegistry(session, c, scratch) {
   if (r.code !== 0) throw new Error(`regedit failed with ${r.code}: ${r.stderr}`);
 }
 
-// The probe's lines for `loader` in case `c`. The machine is set up before and cleaned
-// after, so cases do not see each other.
-async function runCase(session, loader, c) {
+// The probe's lines for each of `loaders` in case `c`, run side by side. The machine
+// is set up before and cleaned after, so cases do not see each other.
+async function runCase(session, c, loaders) {
   const scratch = fs.mkdtempSync(path.join(session.dir, 'case-'));
   try {
     layOutRuntimes(session, c);
     await applyRegistry(session, c, scratch);
-    const args = [loader.startsWith('/') ? session.winPath(loader) : loader];
-    if (c.target !== undefined) args.push('--target', c.target);
-    if (c.folder !== undefined) args.push('--folder', substitute(c.folder, c.runtimes || {}));
     const env = {};
     for (const [name, value] of Object.entries(c.env || {})) env[name] = substitute(value, c.runtimes || {});
-    const r = await session.run(PROBE, args, { env, timeoutMs: 30000 });
-    if (r.code !== 0) throw new Error(`loader probe failed with ${r.code}: ${r.stdout}${r.stderr}`);
-    return r.stdout.split(/\r?\n/).filter(Boolean);
+    return await Promise.all(loaders.map(async (loader) => {
+      const args = [session.winPath(loader)];
+      if (c.target !== undefined) args.push('--target', c.target);
+      if (c.folder !== undefined) args.push('--folder', substitute(c.folder, c.runtimes || {}));
+      const r = await session.run(PROBE, args, { env, timeoutMs: 30000 });
+      if (r.code !== 0) throw new Error(`loader probe failed with ${r.code}: ${r.stdout}${r.stderr}`);
+      return r.stdout.split(/\r?\n/).filter(Boolean);
+    }));
   } finally {
     removeRuntimes(session, c);
     fs.rmSync(scratch, { recursive: true, force: true });
