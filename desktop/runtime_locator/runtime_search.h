@@ -23,7 +23,10 @@ std::wstring ClientLibraryPath(const std::wstring& runtimeFolder);
 // The runtime to use; false when there is none. A folder that is configured
 // (environment, policy, or `explicitFolder`, in that order) is final: when it holds no
 // runtime there is none, we do not quietly run a different one. Otherwise the
-// registered installs are searched channel by channel in the preferred order.
+// registered installs are searched channel by channel in the preferred order, in each
+// the machine's registration before the user's, both as a 32-bit program sees them. A
+// registration counts when its folder is named by a supported version and holds the
+// client library.
 bool FindRuntime(const wchar_t* explicitFolder, Runtime& found);
 
 // Whether a dotted version is at least the first runtime release that can host us,
