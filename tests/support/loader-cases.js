@@ -5,11 +5,11 @@
 //
 // A case is
 //   { name, runtimes: { id: { path, client } }, registry: [[key, name, data]],
-//     env: { NAME: value }, target, folder }
+//     env: { NAME: value }, target, folder, udf }
 // `path` is a Windows path (C:\ is the prefix's drive); `client` names the test client
 // build copied in as the runtime's client library. In registry keys, data, env values
 // and `folder`, "<id>" stands for that runtime's path. Registry data is a string, or
-// { dword: n } for a number.
+// { dword: n } for a number. `udf` null asks for creation without a user data folder.
 
 const fs = require('node:fs');
 const path = require('node:path');
@@ -110,6 +110,7 @@ async function runCase(session, c, loaders) {
       const args = [session.winPath(loader)];
       if (c.target !== undefined) args.push('--target', c.target);
       if (c.folder !== undefined) args.push('--folder', substitute(c.folder, c.runtimes || {}));
+      if (c.udf !== undefined) args.push('--udf', c.udf === null ? '-' : c.udf);
       const r = await session.run(PROBE, args, { env, timeoutMs: 30000 });
       if (r.code !== 0) throw new Error(`loader probe failed with ${r.code}: ${r.stdout}${r.stderr}`);
       return r.stdout.split(/\r?\n/).filter(Boolean);
