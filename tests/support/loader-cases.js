@@ -112,7 +112,9 @@ async function runCase(session, c, loaders) {
       if (c.folder !== undefined) args.push('--folder', substitute(c.folder, c.runtimes || {}));
       if (c.udf !== undefined) args.push('--udf', c.udf === null ? '-' : c.udf);
       const r = await session.run(PROBE, args, { env, timeoutMs: 30000 });
-      if (r.code !== 0) throw new Error(`loader probe failed with ${r.code}: ${r.stdout}${r.stderr}`);
+      if (r.code !== 0) {
+        throw new Error(`loader probe ended with ${r.code} (${r.signal}): ${r.stdout}${r.stderr}`);
+      }
       return r.stdout.split(/\r?\n/).filter(Boolean);
     }));
   } finally {
