@@ -1,12 +1,23 @@
 #!/bin/bash
-# Sets up, builds into build/ and runs every test: the C++ unit tests under Wine through
-# CTest, then the end-to-end and page tests with Node's test runner. Exits non-zero when
-# anything fails; leaves no Wine or Xvfb of its own behind.
+# Sets up, builds into build/ (and build-vendor/, see below) and runs every test: the
+# C++ unit tests under Wine through CTest, then the end-to-end and page tests with Node's
+# test runner. Exits non-zero when anything fails; leaves no Wine or Xvfb of its own
+# behind.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="${OVRA_BUILD_DIR:-$root/build}"
 
 OVRA_BUILD_DIR="$build" "$root/scripts/build.sh" || exit 1
+
+# The program once more with the vendor's loader library embedded, when we have that
+# file: tests/e2e/vendor-loader.test.js starts it. Only the program is built.
+vendor_loader="$root/../shared/vendor/WebView2Loader.dll"
+if [[ -f "$vendor_loader" ]]; then
+  cmake -S "$root" -B "$build-vendor" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
+    -DOVRA_OTA_PUBLIC_KEY="$root/tests/keys/ota-test-key.public.pem" -DOVRA_BUILD_TESTS=OFF \
+    -DOVRA_VENDOR_LOADER_DLL="$(cd "$(dirname "$vendor_loader")" && pwd)/WebView2Loader.dll" \
+    >/dev/null && make -C "$build-vendor" -j2 --no-print-directory OVRA-Zirer || exit 1
+fi
 
 failed=0
 source "$root/scripts/wine-session.sh"

@@ -1,14 +1,12 @@
 #include "runtime_locator/client_library.h"
 
+#include "runtime_locator/creation_attempts.h"
+
 #include <windows.h>
 
 #include <vector>
 
 namespace {
-
-using ClientFactoryFn = HRESULT(STDAPICALLTYPE*)(
-    BOOL, int, PCWSTR userDataFolder, ICoreWebView2EnvironmentOptions* options,
-    ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* handler);
 
 HRESULT LastErrorResult() {
     DWORD error = GetLastError();
@@ -36,16 +34,21 @@ HRESULT ReadProductVersion(const std::wstring& libraryPath, std::wstring& versio
 }
 
 HRESULT CreateEnvironmentThroughClient(
-    const std::wstring& libraryPath, PCWSTR userDataFolder,
-    ICoreWebView2EnvironmentOptions* options,
+    const Runtime& runtime, PCWSTR userDataFolder, ICoreWebView2EnvironmentOptions* options,
     ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* handler) {
     // The runtime's own DLLs sit beside its client library.
-    HMODULE client = LoadLibraryExW(libraryPath.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    HMODULE client = LoadLibraryExW(ClientLibraryPath(runtime.folder).c_str(), nullptr,
+                                    LOAD_WITH_ALTERED_SEARCH_PATH);
     if (!client)
         return LastErrorResult();
     auto factory = reinterpret_cast<ClientFactoryFn>(reinterpret_cast<void*>(
         GetProcAddress(client, "CreateWebViewEnvironmentWithOptionsInternal")));
     if (!factory)
         return LastErrorResult();
-    return factory(TRUE, 1, userDataFolder, options, handler);
+    ComPtr<CreationAttempts> attempts(new CreationAttempts(factory, static_cast<int>(runtime.kind),
+                                                           userDataFolder, options, handler));
+    HRESULT hr = attempts->Attempt();
+    if (FAILED(hr))
+        hr = attempts->Attempt();
+    return hr;
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "browser/webview2.h"
+#include "runtime_locator/runtime_search.h"
 
 #include <string>
 
@@ -9,9 +10,12 @@
 // 0x80070714 when the library has no version resource.
 HRESULT ReadProductVersion(const std::wstring& libraryPath, std::wstring& version);
 
-// Loads the library (it stays loaded: the environment lives in it) and starts
-// creating the environment through its factory; the factory's result is returned.
+// Loads the runtime's client library (it stays loaded: the environment lives in it)
+// and starts creating the environment through its factory; the factory's result is
+// returned. A failed attempt is made once more, whether it fails at once or later
+// through the completion handler: a runtime's first start after an update or on a
+// cold machine can fail where the second succeeds.
 HRESULT
-CreateEnvironmentThroughClient(const std::wstring& libraryPath, PCWSTR userDataFolder,
+CreateEnvironmentThroughClient(const Runtime& runtime, PCWSTR userDataFolder,
                                ICoreWebView2EnvironmentOptions* options,
                                ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* handler);

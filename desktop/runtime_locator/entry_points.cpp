@@ -18,13 +18,12 @@ extern "C" HRESULT STDAPICALLTYPE CreateCoreWebView2EnvironmentWithOptions(
     ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* handler) {
     if (!handler)
         return E_POINTER;
-    std::wstring folder = FindRuntimeFolder(browserExecutableFolder);
-    if (folder.empty())
+    Runtime runtime;
+    if (!FindRuntime(browserExecutableFolder, runtime))
         return NoRuntime;
-    std::wstring dataFolder = ReadLoaderSetting(L"WEBVIEW2_USER_DATA_FOLDER", L"UserDataFolder");
-    return CreateEnvironmentThroughClient(ClientLibraryPath(folder),
-                                          dataFolder.empty() ? userDataFolder : dataFolder.c_str(),
-                                          options, handler);
+    std::wstring dataFolder = ReadLoaderSetting(UserDataFolderSetting);
+    return CreateEnvironmentThroughClient(
+        runtime, dataFolder.empty() ? userDataFolder : dataFolder.c_str(), options, handler);
 }
 
 extern "C" HRESULT STDAPICALLTYPE
@@ -32,12 +31,14 @@ GetAvailableCoreWebView2BrowserVersionString(PCWSTR browserExecutableFolder, LPW
     if (!versionInfo)
         return E_POINTER;
     *versionInfo = nullptr;
-    std::wstring folder = FindRuntimeFolder(browserExecutableFolder);
-    if (folder.empty())
+    Runtime runtime;
+    if (!FindRuntime(browserExecutableFolder, runtime))
         return NoRuntime;
-    std::wstring version;
-    HRESULT hr = ReadProductVersion(ClientLibraryPath(folder), version);
-    if (FAILED(hr))
-        return hr;
+    std::wstring version = runtime.version;
+    if (runtime.kind == RuntimeKind::Configured) {
+        HRESULT hr = ReadProductVersion(ClientLibraryPath(runtime.folder), version);
+        if (FAILED(hr))
+            return hr;
+    }
     return CopyToTaskMemory(version, versionInfo);
 }

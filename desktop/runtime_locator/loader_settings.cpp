@@ -18,13 +18,14 @@ std::wstring EnvironmentValue(const wchar_t* name) {
     return value;
 }
 
-// A string value (environment references expanded) or a DWORD as decimal text.
-bool PolicyValue(HKEY hive, const std::wstring& key, const std::wstring& name,
+// A string value (environment references expanded) or, where allowed, a DWORD as
+// decimal text.
+bool PolicyValue(HKEY hive, const std::wstring& key, const std::wstring& name, bool numeric,
                  std::wstring& value) {
     DWORD number = 0;
     DWORD size = sizeof(number);
-    if (RegGetValueW(hive, key.c_str(), name.c_str(), RRF_RT_REG_DWORD, nullptr, &number, &size) ==
-        ERROR_SUCCESS) {
+    if (numeric && RegGetValueW(hive, key.c_str(), name.c_str(), RRF_RT_REG_DWORD, nullptr, &number,
+                                &size) == ERROR_SUCCESS) {
         value = std::to_wstring(number);
         return true;
     }
@@ -44,6 +45,16 @@ bool PolicyValue(HKEY hive, const std::wstring& key, const std::wstring& name,
 
 } // namespace
 
+const LoaderSetting BrowserFolderSetting = {L"WEBVIEW2_BROWSER_EXECUTABLE_FOLDER",
+                                            L"BrowserExecutableFolder", true, false};
+// A user data folder for every program at once would make them share one profile.
+const LoaderSetting UserDataFolderSetting = {L"WEBVIEW2_USER_DATA_FOLDER", L"UserDataFolder", false,
+                                             false};
+const LoaderSetting ReleaseChannelsSetting = {L"WEBVIEW2_RELEASE_CHANNELS", L"ReleaseChannels",
+                                              true, false};
+const LoaderSetting ChannelPreferenceSetting = {L"WEBVIEW2_RELEASE_CHANNEL_PREFERENCE",
+                                                L"ReleaseChannelPreference", true, true};
+
 std::wstring ExeFileName() {
     std::vector<wchar_t> path(32768);
     DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
@@ -52,15 +63,17 @@ std::wstring ExeFileName() {
     return cut == std::wstring::npos ? full : full.substr(cut + 1);
 }
 
-std::wstring ReadLoaderSetting(const wchar_t* envName, const wchar_t* policyName) {
-    std::wstring value = EnvironmentValue(envName);
+std::wstring ReadLoaderSetting(const LoaderSetting& setting) {
+    std::wstring value = EnvironmentValue(setting.envName);
     if (!value.empty())
         return value;
-    std::wstring key = std::wstring(PolicyRoot) + policyName;
+    std::wstring key = std::wstring(PolicyRoot) + setting.policyName;
     const std::wstring names[] = {ExeFileName(), L"*"};
-    for (const std::wstring& name : names) {
-        for (HKEY hive : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
-            if (PolicyValue(hive, key, name, value))
+    const size_t nameCount = setting.policyForAllPrograms ? 2 : 1;
+    // An administrator's machine policy outranks anything set for the user alone.
+    for (HKEY hive : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+        for (size_t i = 0; i < nameCount; ++i) {
+            if (PolicyValue(hive, key, names[i], setting.numericPolicy, value))
                 return value;
         }
     }

@@ -105,7 +105,7 @@ describe('desktop program', () => {
       session.screenshot(path.join(session.dir, 'startup.png'));
 
       assertExtracted(dir);
-      assert.match(runtime.calls(), /^1 1 C:\\users\\[^\\]+\\AppData\\Local\\OVRA-Zirer\\WebView2 /i,
+      assert.match(runtime.calls(), /^1\t1\tC:\\users\\[^\\]+\\AppData\\Local\\OVRA-Zirer\\WebView2\t/i,
         'the browser environment was asked for through the runtime');
 
       for (const key of ['116', '123']) await probe(session, 'key', key);
