@@ -164,8 +164,9 @@ void Page::SetVisible(bool shown) {
     visible = shown;
     if (window)
         ShowWindow(window, shown ? SW_SHOWNA : SW_HIDE);
-    // A minimised browser window stops rendering and the page becomes hidden
-    // (document.visibilityState), as a hidden control's page does.
+    // A visible browser's window is minimised with the view, so it stops rendering and
+    // its page is hidden, as a hidden control's page is. (Headless Chromium keeps the
+    // page visible whatever its window's state.)
     std::shared_ptr<Page> self = shared_from_this();
     browser->cdp->Send(
         "Browser.getWindowForTarget", "{\"targetId\":" + JsonQuote(targetId) + "}", "",
