@@ -235,7 +235,10 @@ LaunchResult LaunchChromium(const std::wstring& userDataFolder, const std::wstri
         args.push_back(extra);
     // A visible browser shows the page alone, in an application window without tabs or
     // address bar, as the control does.
-    args.push_back(visible ? L"--app=about:blank" : L"about:blank");
+    // (--test-type keeps the warning bar about --no-sandbox off the page.)
+    if (visible)
+        args.push_back(L"--test-type");
+    args.push_back(visible ? L"--app=data:text/html," : L"about:blank");
 
     std::wstring commandLine;
     for (const std::wstring& arg : args)

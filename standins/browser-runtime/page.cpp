@@ -208,6 +208,8 @@ void Page::Navigate(const std::wstring& uri) {
 void Page::FinishNavigation(bool success) {
     if (closed || FaultRequested(L"nav-hang"))
         return;
+    // A new browser window may still have been coming up when it was first placed.
+    PlaceBrowserWindow();
     NavArgs* args = new NavArgs(success, ++navigations);
     Raise(navHandlers, view, static_cast<ICoreWebView2NavigationCompletedEventArgs*>(args));
     args->Release();

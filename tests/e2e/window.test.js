@@ -140,3 +140,27 @@ test('the view paints the page colour first and hears of moves and scale changes
     assert.equal(host.record().at(-1), 'close');
   }
 });
+
+test('a visible browser shows the page alone over the client area and follows the window', async () => {
+  const host = await startHost({ OVRA_STANDIN_VISIBLE: '1' });
+  // The page's window must lie exactly on the host's client area, with no browser
+  // chrome around the page.
+  const matches = (what) => waitFor(async () => {
+    const info = await probe(session, 'info');
+    const got = await host.page.evaluate(() =>
+      [screenX, screenY, outerWidth, outerHeight, innerWidth, innerHeight]);
+    const want = [...info.origin, ...info.client, ...info.client];
+    return JSON.stringify(got) === JSON.stringify(want) ? got : null;
+  }, { what, timeoutMs: 10000 });
+  try {
+    await matches('page window over the client area');
+    session.screenshot(path.join(session.dir, 'visible.png'));
+    await probe(session, 'move', '40', '30');
+    await matches('page window after a move');
+    await probe(session, 'move', '200', '120', '1100', '760');
+    await matches('page window after a resize');
+  } finally {
+    const result = await closeHost(host);
+    assert.equal(result && result.code, 0);
+  }
+});
