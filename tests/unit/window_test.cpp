@@ -5,6 +5,7 @@
 #include "browser/browser_state.h"
 
 #include "allocations.h"
+#include "fake_com.h"
 
 #include <string>
 #include <utility>
@@ -12,23 +13,6 @@
 
 namespace {
 
-// Browser objects faked at the binary level: a vtable of numbered slots, so these tests
-// also pin down the slot numbers the window procedure calls through.
-std::vector<std::string> Calls;
-
-struct FakeObject {
-    void* const* vtable;
-    const char* name;
-};
-
-template <int Slot> HRESULT STDMETHODCALLTYPE Unexpected(FakeObject* self) {
-    Calls.push_back(std::string(self->name) + ".slot" + std::to_string(Slot));
-    return E_NOTIMPL;
-}
-ULONG STDMETHODCALLTYPE Release(FakeObject* self) {
-    Calls.push_back(std::string(self->name) + ".Release");
-    return 0;
-}
 HRESULT STDMETHODCALLTYPE ExecuteScript(FakeObject* self, LPCWSTR script, void* handler) {
     std::wstring text(script);
     Calls.push_back(std::string(self->name) + ".ExecuteScript " +
@@ -71,21 +55,6 @@ HRESULT STDMETHODCALLTYPE NotifyMoved(FakeObject* self) {
     Calls.push_back(std::string(self->name) + ".NotifyParentWindowPositionChanged");
     return S_OK;
 }
-
-constexpr int SlotCount = 64;
-template <int... Slots> std::vector<void*> UnexpectedTable(std::integer_sequence<int, Slots...>) {
-    return {reinterpret_cast<void*>(&Unexpected<Slots>)...};
-}
-
-struct Fake {
-    std::vector<void*> table = UnexpectedTable(std::make_integer_sequence<int, SlotCount>());
-    FakeObject object;
-    explicit Fake(const char* name) : object{nullptr, name} {
-        table[2] = reinterpret_cast<void*>(&Release);
-        object.vtable = table.data();
-    }
-    template <typename T> T* as() { return reinterpret_cast<T*>(&object); }
-};
 
 struct MainWindowFixture {
     Fake view{"view"}, controller{"controller"}, environment{"environment"};
