@@ -14,13 +14,7 @@ let session;
 before(async () => { session = await startWineSession(); });
 after(async () => { if (session) await session.stop(); });
 
-async function startHost(extraEnv = {}) {
-  const port = await standin.freePort();
-  const exe = standin.installApp(session, `app-${port}`);
-  const run = session.spawn(exe, [], { env: { ...standin.runtimeEnv(session, { port }), ...extraEnv } });
-  const { browser, page } = await standin.connectToPage(port, '/ui/index.html');
-  return { port, run, browser, page };
-}
+const startHost = (extraEnv) => standin.startHost(session, extraEnv);
 
 async function closeHost(host) {
   await host.browser.close().catch(() => {});

@@ -21,19 +21,16 @@ after(async () => { if (session) await session.stop(); });
 
 // The host on the stand-in, with its record file and the page reached over DevTools.
 async function startHost(extraEnv = {}) {
-  const port = await standin.freePort();
-  const exe = standin.installApp(session, `app-${port}`);
-  const recordFile = path.join(session.dir, `record-${port}.txt`);
-  const env = { ...standin.runtimeEnv(session, { port }),
-    OVRA_STANDIN_RECORD: session.winPath(recordFile), ...extraEnv };
-  const run = session.spawn(exe, [], { env });
-  const { browser, page } = await standin.connectToPage(port, '/ui/index.html');
+  const recordFile = path.join(session.dir, `record-${Date.now()}.txt`);
+  const host = await standin.startHost(session,
+    { OVRA_STANDIN_RECORD: session.winPath(recordFile), ...extraEnv });
+  const { page } = host;
   await waitFor(() => page.evaluate(() =>
     document.getElementById('versionLabel').textContent === 'v1.0.4').catch(() => false),
   { what: 'hostReady' });
   const record = () => (fs.existsSync(recordFile) ? fs.readFileSync(recordFile, 'utf8') : '')
     .split('\n').filter(Boolean);
-  return { exe, env, run, browser, page, record };
+  return { ...host, record };
 }
 
 async function closeHost(host) {
