@@ -29,8 +29,12 @@ async function once(session, exe) {
   const port = await standin.freePort();
   const t0 = Date.now();
   const run = session.spawn(exe, [], { env: standin.runtimeEnv(session, { port }) });
+  let ended = null;
+  run.exited.then((r) => { ended = r; });
   const win = await waitFor(() => session.windows('^OVRA-Zirer$')[0] || null,
-    { intervalMs: 20, what: 'window' });
+    { intervalMs: 20, timeoutMs: 30000, what: 'window' }).catch((e) => {
+    throw new Error(`${e.message}; the host ${ended ? `ended with ${ended.code}` : 'still runs'}`);
+  });
   const tWindow = Date.now() - t0;
   const { browser, page } = await standin.connectToPage(port, '/ui/index.html');
   // The page's clock and ours are the same wall clock: its time origin places the paint.
@@ -56,7 +60,10 @@ async function once(session, exe) {
   await browser.close();
   session.xdotool('key', '--window', win.id, 'alt+F4');
   const result = await Promise.race([run.exited, sleep(20000).then(() => null)]);
-  if (!result) run.child.kill('SIGKILL');
+  if (!result) {
+    console.error('the host did not exit within 20 s');
+    run.child.kill('SIGKILL');
+  }
   await waitFor(() => standin.chromiumProcessesUnder(session.dir).length === 0,
     { timeoutMs: 15000, what: 'Chromium to end' });
   return { tWindow, tPaint, tReady, floor, peak };

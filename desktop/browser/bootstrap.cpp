@@ -20,10 +20,10 @@ const wchar_t* const HostBridgeScript =
     L"window.__host={post:function(m){window.chrome.webview.postMessage(typeof "
     L"m==='string'?m:JSON.stringify(m));}};";
 
+namespace {
+
 // The page's own background (app.css --bg) as the control's AARRGGBB colour.
 const wchar_t* const PageBackgroundColor = L"FF070B14";
-
-namespace {
 
 // The sequence under way; one per process, like the browser objects it fills in.
 BrowserStartup Startup;

@@ -53,6 +53,9 @@ class Environment final : public ComObject<ICoreWebView2Environment, IID_ICoreWe
         HWND parent, ICoreWebView2CreateCoreWebView2ControllerCompletedHandler* handler) override {
         if (!handler)
             return E_POINTER;
+        // The request itself refused: the handler never runs.
+        if (FaultRequested(L"controller-request"))
+            return E_ACCESSDENIED;
         handler->AddRef();
         auto finish = [handler](HRESULT hr, ICoreWebView2Controller* controller) {
             handler->Invoke(hr, controller);

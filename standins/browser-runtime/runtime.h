@@ -11,7 +11,8 @@
 #include <string>
 
 // Test switches, from OVRA_STANDIN_FAULT: "create-env" (the export fails at once),
-// "env" (environment creation completes with a failure), "controller", "nav-hang"
+// "env" (environment creation completes with a failure), "controller",
+// "controller-request", "no-view", "nav-hang"
 // (navigations never report completion).
 bool FaultRequested(const wchar_t* name);
 

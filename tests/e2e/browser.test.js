@@ -139,6 +139,9 @@ test('failed creation shows its box and ends with exit code 1', async () => {
     ['WebView2 环境创建失败。']);
   await expectBoxThenExit1(standin.runtimeEnv(session, { fault: 'controller' }),
     ['WebView2 控制器创建失败。']);
+  // So does a controller request that is refused at once: the handler never runs.
+  await expectBoxThenExit1(standin.runtimeEnv(session, { fault: 'controller-request' }),
+    ['WebView2 控制器创建失败。']);
   // A controller without a view fails the same way instead of keeping the start-up screen.
   await expectBoxThenExit1(standin.runtimeEnv(session, { fault: 'no-view' }),
     ['WebView2 控制器创建失败。']);
