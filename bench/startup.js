@@ -1,6 +1,7 @@
 'use strict';
 // Start-up figures of the desktop host on the runtime stand-in, under Wine:
 //   window     process start -> main window visible
+//   paint      process start -> the view's first paint of the page (its first-paint entry)
 //   hostReady  process start -> the page has handled hostReady (its version label changed)
 //   floor      the same page loaded in the same Chromium without the host
 //              (navigation start -> load event end, from the page's own timing)
@@ -28,10 +29,21 @@ async function once(session, exe) {
   const port = await standin.freePort();
   const t0 = Date.now();
   const run = session.spawn(exe, [], { env: standin.runtimeEnv(session, { port }) });
+  let ended = null;
+  run.exited.then((r) => { ended = r; });
   const win = await waitFor(() => session.windows('^OVRA-Zirer$')[0] || null,
-    { intervalMs: 20, what: 'window' });
+    { intervalMs: 20, timeoutMs: 30000, what: 'window' }).catch((e) => {
+    throw new Error(`${e.message}; the host ${ended ? `ended with ${ended.code}` : 'still runs'}`);
+  });
   const tWindow = Date.now() - t0;
   const { browser, page } = await standin.connectToPage(port, '/ui/index.html');
+  // The page's clock and ours are the same wall clock: its time origin places the paint.
+  const painted = await waitFor(() => page.evaluate(() => {
+    const entry = performance.getEntriesByName('first-paint')[0] ||
+      performance.getEntriesByName('first-contentful-paint')[0];
+    return entry ? performance.timeOrigin + entry.startTime : null;
+  }).catch(() => null), { intervalMs: 10, what: 'first paint' });
+  const tPaint = Math.round(painted - t0);
   await waitFor(() => page.evaluate(() =>
     document.getElementById('versionLabel').textContent === 'v1.0.4').catch(() => false),
   { intervalMs: 10, what: 'hostReady' });
@@ -48,10 +60,13 @@ async function once(session, exe) {
   await browser.close();
   session.xdotool('key', '--window', win.id, 'alt+F4');
   const result = await Promise.race([run.exited, sleep(20000).then(() => null)]);
-  if (!result) run.child.kill('SIGKILL');
+  if (!result) {
+    console.error('the host did not exit within 20 s');
+    run.child.kill('SIGKILL');
+  }
   await waitFor(() => standin.chromiumProcessesUnder(session.dir).length === 0,
     { timeoutMs: 15000, what: 'Chromium to end' });
-  return { tWindow, tReady, floor, peak };
+  return { tWindow, tPaint, tReady, floor, peak };
 }
 
 (async () => {
@@ -63,10 +78,12 @@ async function once(session, exe) {
     for (let i = 0; i < runs; i++) {
       const r = await once(session, exe);
       results.push(r);
-      console.log(`run ${i + 1}: window ${r.tWindow} ms, hostReady ${r.tReady} ms, ` +
+      console.log(`run ${i + 1}: window ${r.tWindow} ms, paint ${r.tPaint} ms, ` +
+        `hostReady ${r.tReady} ms, ` +
         `floor ${r.floor.toFixed(0)} ms, peak ${(r.peak / 1024).toFixed(1)} MiB`);
     }
     console.log(`median of ${runs}: window ${median(results.map((r) => r.tWindow))} ms, ` +
+      `first paint ${median(results.map((r) => r.tPaint))} ms, ` +
       `hostReady ${median(results.map((r) => r.tReady))} ms, ` +
       `floor ${median(results.map((r) => r.floor)).toFixed(0)} ms, ` +
       `peak working set ${(median(results.map((r) => r.peak)) / 1024).toFixed(1)} MiB`);

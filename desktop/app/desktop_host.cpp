@@ -18,7 +18,9 @@ void HandOverToRunningInstance() {
     HWND other = FindWindowW(WindowClassName, WindowTitle);
     if (!other)
         return;
-    ShowWindow(other, SW_RESTORE);
+    // Restoring a maximised window would shrink it: only a minimised one is restored.
+    if (IsIconic(other))
+        ShowWindow(other, SW_RESTORE);
     SetForegroundWindow(other);
 }
 

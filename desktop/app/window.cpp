@@ -36,6 +36,15 @@ void RunPostedScript(LPARAM lParam) {
     delete script;
 }
 
+// Windows suggests where the window goes at the new monitor scale.
+void MoveToSuggestedRect(HWND window, const RECT* suggested) {
+    if (!suggested)
+        return;
+    SetWindowPos(window, nullptr, suggested->left, suggested->top,
+                 suggested->right - suggested->left, suggested->bottom - suggested->top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 } // namespace
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -48,7 +57,23 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_ERASEBKGND:
         return 1;
     case WM_SIZE:
-        FitBrowserToWindow();
+        ShowBrowser(wParam != SIZE_MINIMIZED);
+        return 0;
+    case WM_MOVE:
+        NotifyBrowserMoved();
+        return 0;
+    case WM_SETFOCUS:
+        FocusBrowser();
+        return 0;
+    case WM_ACTIVATE:
+        // Default processing would put the focus on this window, away from the page.
+        if (LOWORD(wParam) != WA_INACTIVE && !HIWORD(wParam) && BrowserController) {
+            FocusBrowser();
+            return 0;
+        }
+        break;
+    case WM_DPICHANGED:
+        MoveToSuggestedRect(window, reinterpret_cast<const RECT*>(lParam));
         return 0;
     case WM_CLOSE:
         DestroyWindow(window);

@@ -22,6 +22,9 @@ const wchar_t* const HostBridgeScript =
 
 namespace {
 
+// The page's own background (app.css --bg) as the control's AARRGGBB colour.
+const wchar_t* const PageBackgroundColor = L"FF070B14";
+
 // The sequence under way; one per process, like the browser objects it fills in.
 BrowserStartup Startup;
 
@@ -56,6 +59,16 @@ void PrepareDesktopView(ICoreWebView2* view) {
     EventRegistrationToken token{};
     ComPtr<MsgHandler> messages(new MsgHandler(OnWebMessageReceived));
     view->add_WebMessageReceived(messages.Get(), &token);
+    // The window had the focus while it showed the start-up screen; typing goes on in
+    // the page without a click.
+    if (GetFocus() == MainWindow)
+        FocusBrowser();
+}
+
+// A completion that arrives once the window is gone (closed during creation) has
+// nothing left to show anything in.
+bool WindowGone() {
+    return !MainWindow || !IsWindow(MainWindow);
 }
 
 void Report(BrowserStep step) {
@@ -87,6 +100,9 @@ HRESULT CreateBrowser(const BrowserStartup& startup) {
     ResolveLoader(ExeDir);
     Report(BrowserStep::Loader);
     UserDataDir = PrepareBrowserDataFolder(Startup.dataFolder);
+    // The control paints this until the page's first frame, instead of white between the
+    // dark start-up screen and the dark page. The runtime reads it at creation.
+    SetEnvironmentVariableW(L"WEBVIEW2_DEFAULT_BACKGROUND_COLOR", PageBackgroundColor);
     if (!CreateEnvironmentEntry)
         return HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
 
@@ -113,6 +129,8 @@ bool StartBrowser() {
 }
 
 HRESULT OnEnvironmentCreated(HRESULT errorCode, ICoreWebView2Environment* environment) {
+    if (WindowGone())
+        return S_OK;
     if (FAILED(errorCode) || !environment)
         return Fail(BrowserStep::Environment, errorCode);
     BrowserEnvironment.Share(environment);
@@ -125,6 +143,12 @@ HRESULT OnEnvironmentCreated(HRESULT errorCode, ICoreWebView2Environment* enviro
 }
 
 HRESULT OnControllerCreated(HRESULT errorCode, ICoreWebView2Controller* controller) {
+    if (WindowGone()) {
+        // Nobody will ever close this one otherwise.
+        if (SUCCEEDED(errorCode) && controller)
+            controller->Close();
+        return S_OK;
+    }
     if (FAILED(errorCode) || !controller)
         return Fail(BrowserStep::Controller, errorCode);
     BrowserController.Share(controller);

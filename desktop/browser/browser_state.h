@@ -12,6 +12,17 @@ extern ComPtr<ICoreWebView2> BrowserView;
 // Makes the browser control cover the main window's client area, once it exists.
 void FitBrowserToWindow();
 
+// Gives the browser control the keyboard focus: the control only receives keys once the
+// host has moved focus into it.
+void FocusBrowser();
+
+// The main window moved: the control places its pop-ups (drop-down lists) by it.
+void NotifyBrowserMoved();
+
+// Hidden while the window is minimised, so the control stops rendering; shown again
+// when the window comes back, then fitted to its client area.
+void ShowBrowser(bool visible);
+
 // Releases the view, closes and releases the controller, then releases the
 // environment: the controller goes only once nothing uses its view any more.
 void TearDownBrowser();

@@ -30,22 +30,38 @@ HWND CreateUiWindow() {
                            wc.hInstance, nullptr);
 }
 
-void TraceProtocol(const std::string& line) {
-    static std::wstring file = [] {
-        wchar_t path[1024];
-        DWORD n = GetEnvironmentVariableW(L"OVRA_STANDIN_LOG", path, 1024);
-        return n && n < 1024 ? std::wstring(path, n) : std::wstring();
-    }();
+namespace {
+
+// Appends one line to the file a variable names; nothing when it names none.
+void AppendLine(const std::wstring& file, const std::string& line) {
     if (file.empty())
         return;
     HANDLE f = CreateFileW(file.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                            nullptr, OPEN_ALWAYS, 0, nullptr);
     if (f == INVALID_HANDLE_VALUE)
         return;
-    std::string text = line.substr(0, 600) + "\n";
+    std::string text = line + "\n";
     DWORD written;
     WriteFile(f, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
     CloseHandle(f);
+}
+
+std::wstring FileNamedBy(const wchar_t* variable) {
+    wchar_t path[1024];
+    DWORD n = GetEnvironmentVariableW(variable, path, 1024);
+    return n && n < 1024 ? std::wstring(path, n) : std::wstring();
+}
+
+} // namespace
+
+void TraceProtocol(const std::string& line) {
+    static std::wstring file = FileNamedBy(L"OVRA_STANDIN_LOG");
+    AppendLine(file, line.substr(0, 600));
+}
+
+void RecordHostCall(const std::string& line) {
+    static std::wstring file = FileNamedBy(L"OVRA_STANDIN_RECORD");
+    AppendLine(file, line);
 }
 
 void PostToUi(HWND window, std::function<void()> work) {

@@ -24,6 +24,11 @@ HWND CreateUiWindow();
 // Protocol traffic goes to this file when OVRA_STANDIN_LOG names one.
 void TraceProtocol(const std::string& line);
 
+// What the host told a controller goes to this file, one line each, when
+// OVRA_STANDIN_RECORD names one: "bounds l t r b", "visible 0|1", "focus <reason>",
+// "moved <x> <y>" (the client area's screen origin), "background AARRGGBB", "close".
+void RecordHostCall(const std::string& line);
+
 struct CdpConnection : std::enable_shared_from_this<CdpConnection> {
     using Reply = std::function<void(const JsonValue* result, const std::string& error)>;
     using Listener = std::function<void(const std::string& method, const JsonValue& params)>;

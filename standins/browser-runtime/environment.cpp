@@ -53,6 +53,9 @@ class Environment final : public ComObject<ICoreWebView2Environment, IID_ICoreWe
         HWND parent, ICoreWebView2CreateCoreWebView2ControllerCompletedHandler* handler) override {
         if (!handler)
             return E_POINTER;
+        // The request itself refused: the handler never runs.
+        if (FaultRequested(L"controller-request"))
+            return E_ACCESSDENIED;
         handler->AddRef();
         auto finish = [handler](HRESULT hr, ICoreWebView2Controller* controller) {
             handler->Invoke(hr, controller);
@@ -108,7 +111,7 @@ Started Start(const std::wstring& userDataFolder, const std::wstring& arguments)
     return started;
 }
 
-void Finish(HWND ui, Started started,
+void Finish(HWND ui, Started started, unsigned long background,
             ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* handler) {
     TraceProtocol("environment: launch result " + std::to_string(started.launch.hr) + " port " +
                   std::to_string(started.launch.port));
@@ -120,6 +123,7 @@ void Finish(HWND ui, Started started,
     auto browser = std::make_shared<Browser>();
     browser->ui = ui;
     browser->port = started.launch.port;
+    browser->background = background;
     browser->lifeline = started.launch.lifeline;
     browser->cdp = started.cdp;
     browser->cdp->ui = ui;
@@ -162,6 +166,12 @@ extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE CreateWebViewEnvironment
         arguments = given;
         CoTaskMemFree(given);
     }
+    // Read at creation, as the real runtime reads it: AARRGGBB in hexadecimal.
+    std::wstring colour = EnvVar(L"WEBVIEW2_DEFAULT_BACKGROUND_COLOR");
+    wchar_t* end = nullptr;
+    unsigned long background = wcstoul(colour.c_str(), &end, 16);
+    if (colour.empty() || *end)
+        background = 0xFFFFFFFF;
     HWND ui = CreateUiWindow();
     if (!ui)
         return HRESULT_FROM_WIN32(GetLastError());
@@ -169,12 +179,13 @@ extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE CreateWebViewEnvironment
     // Creation finishes later, on this thread's message loop, as the real runtime's does.
     handler->AddRef();
     bool fail = FaultRequested(L"env");
-    std::thread([ui, folder, arguments, handler, fail] {
+    std::thread([ui, folder, arguments, handler, fail, background] {
         Started started;
         if (!fail)
             started = Start(folder, arguments);
         TraceProtocol("environment: launched, posting to the UI thread");
-        PostToUi(ui, [ui, started, handler] { Finish(ui, started, handler); });
+        PostToUi(ui,
+                 [ui, started, handler, background] { Finish(ui, started, background, handler); });
     }).detach();
     return S_OK;
 }

@@ -226,13 +226,19 @@ LaunchResult LaunchChromium(const std::wstring& userDataFolder, const std::wstri
         L"--use-fake-ui-for-media-stream", L"--use-fake-device-for-media-stream",
         L"--remote-debugging-port=" + (cdpPort.empty() ? std::wstring(L"0") : cdpPort),
         L"--remote-allow-origins=*", L"--user-data-dir=" + FromUtf8(profileUnix)};
-    if (EnvVar(L"OVRA_STANDIN_VISIBLE") != L"1")
+    bool visible = EnvVar(L"OVRA_STANDIN_VISIBLE") == L"1";
+    if (!visible)
         args.push_back(L"--headless=new");
     for (const std::wstring& extra : SplitArguments(extraArgs))
         args.push_back(extra);
     for (const std::wstring& extra : SplitArguments(EnvVar(L"OVRA_STANDIN_CHROMIUM_ARGS")))
         args.push_back(extra);
-    args.push_back(L"about:blank");
+    // A visible browser shows the page alone, in an application window without tabs or
+    // address bar, as the control does.
+    // (--test-type keeps the warning bar about --no-sandbox off the page.)
+    if (visible)
+        args.push_back(L"--test-type");
+    args.push_back(visible ? L"--app=data:text/html," : L"about:blank");
 
     std::wstring commandLine;
     for (const std::wstring& arg : args)

@@ -208,6 +208,8 @@ void Page::Navigate(const std::wstring& uri) {
 void Page::FinishNavigation(bool success) {
     if (closed || FaultRequested(L"nav-hang"))
         return;
+    // A new browser window may still have been coming up when it was first placed.
+    PlaceBrowserWindow();
     NavArgs* args = new NavArgs(success, ++navigations);
     Raise(navHandlers, view, static_cast<ICoreWebView2NavigationCompletedEventArgs*>(args));
     args->Release();
@@ -266,21 +268,52 @@ void Page::RemoveScript(const std::string& id) {
 
 void Page::SetBounds(const RECT& rect) {
     bounds = rect;
+    RecordHostCall("bounds " + std::to_string(rect.left) + " " + std::to_string(rect.top) + " " +
+                   std::to_string(rect.right) + " " + std::to_string(rect.bottom));
     long width = rect.right - rect.left, height = rect.bottom - rect.top;
+    if (window)
+        MoveWindow(window, rect.left, rect.top, width, height, TRUE);
     if (width < 1 || height < 1 || closed)
         return;
+    if (EnvVar(L"OVRA_STANDIN_VISIBLE") == L"1")
+        return PlaceBrowserWindow(); // the window's own size is the page's
     Send("Emulation.setDeviceMetricsOverride", "{\"width\":" + std::to_string(width) +
                                                    ",\"height\":" + std::to_string(height) +
                                                    ",\"deviceScaleFactor\":0,\"mobile\":false}");
-    if (EnvVar(L"OVRA_STANDIN_VISIBLE") != L"1")
+}
+
+void Page::PlaceBrowserWindow() {
+    long width = bounds.right - bounds.left, height = bounds.bottom - bounds.top;
+    if (EnvVar(L"OVRA_STANDIN_VISIBLE") != L"1" || closed || !visible || width < 1 || height < 1)
         return;
-    // A visible browser window is laid over the host window's client area.
-    POINT origin{rect.left, rect.top};
+    std::weak_ptr<Page> weak = shared_from_this();
+    if (!insetsKnown) {
+        // The browser draws a frame of its own around the page: measure it once, so that
+        // the page itself lies exactly over the host window's client area.
+        Send("Runtime.evaluate",
+             "{\"expression\":\"[outerWidth-innerWidth,outerHeight-innerHeight]\","
+             "\"returnByValue\":true}",
+             [weak](const JsonValue* result, const std::string&) {
+                 auto self = weak.lock();
+                 const JsonValue* value = result ? result->Find("result") : nullptr;
+                 value = value ? value->Find("value") : nullptr;
+                 if (!self || !value || value->items.size() != 2)
+                     return;
+                 long dx = static_cast<long>(value->items[0].number);
+                 long dy = static_cast<long>(value->items[1].number);
+                 self->insets = RECT{dx / 2, dy - dx / 2, dx - dx / 2, dx / 2};
+                 self->insetsKnown = true;
+                 self->PlaceBrowserWindow();
+             });
+        return;
+    }
+    POINT origin{bounds.left, bounds.top};
     if (parent)
         ClientToScreen(parent, &origin);
-    std::string box =
-        "{\"left\":" + std::to_string(origin.x) + ",\"top\":" + std::to_string(origin.y) +
-        ",\"width\":" + std::to_string(width) + ",\"height\":" + std::to_string(height) + "}";
+    std::string box = "{\"left\":" + std::to_string(origin.x - insets.left) +
+                      ",\"top\":" + std::to_string(origin.y - insets.top) +
+                      ",\"width\":" + std::to_string(width + insets.left + insets.right) +
+                      ",\"height\":" + std::to_string(height + insets.top + insets.bottom) + "}";
     std::shared_ptr<Browser> owner = browser;
     owner->cdp->Send("Browser.getWindowForTarget", "{\"targetId\":" + JsonQuote(targetId) + "}", "",
                      [owner, box](const JsonValue* result, const std::string&) {
@@ -325,7 +358,12 @@ std::wstring Page::Source() const {
 void Page::Close() {
     if (closed)
         return;
+    RecordHostCall("close");
     closed = true;
+    if (window) {
+        DestroyWindow(window);
+        window = nullptr;
+    }
     browser->cdp->listeners.erase(sessionId);
     auto release = [](auto& handlers) {
         auto taken = std::move(handlers);

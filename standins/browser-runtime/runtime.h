@@ -11,7 +11,8 @@
 #include <string>
 
 // Test switches, from OVRA_STANDIN_FAULT: "create-env" (the export fails at once),
-// "env" (environment creation completes with a failure), "controller", "nav-hang"
+// "env" (environment creation completes with a failure), "controller",
+// "controller-request", "no-view", "nav-hang"
 // (navigations never report completion).
 bool FaultRequested(const wchar_t* name);
 
@@ -62,6 +63,9 @@ struct Browser {
     SOCKET lifeline = INVALID_SOCKET;
     HANDLE disconnected = nullptr; // set by the reader thread when the connection ends
     int port = 0;
+    // WEBVIEW2_DEFAULT_BACKGROUND_COLOR as the environment found it (AARRGGBB); white,
+    // as the real control paints, when unset.
+    unsigned long background = 0xFFFFFFFF;
     std::set<std::string> usedTargets;
     int openPages = 0;
 
@@ -77,6 +81,14 @@ struct Page : std::enable_shared_from_this<Page> {
     HWND parent = nullptr;
     RECT bounds{};
     bool closed = false;
+    // The view's own child window in the parent, as the real control has one: it takes
+    // the keyboard focus (MoveFocus or a click) and hands keys to the page, and paints
+    // the default background colour where the page is not drawn.
+    HWND window = nullptr;
+    bool visible = true;
+    // In a visible browser: the browser window's frame around the page, measured once.
+    bool insetsKnown = false;
+    RECT insets{};
 
     bool scriptEnabled = true, webMessageEnabled = true, contextMenus = true, zoomControl = true,
          devTools = true, statusBar = true, scriptDialogs = true, hostObjects = true,
@@ -107,6 +119,13 @@ struct Page : std::enable_shared_from_this<Page> {
     void ApplyGuards();
     void RemoveScript(const std::string& id);
     void SetBounds(const RECT& rect);
+    void PlaceBrowserWindow();
+    void CreateWindowInParent();
+    void MoveFocus(int reason);
+    void SetVisible(bool shown);
+    void ParentMoved();
+    // A key or mouse message the view window received, for the page.
+    void ForwardInput(UINT message, WPARAM wParam, LPARAM lParam);
     void OpenDevTools();
     std::wstring Source() const;
     // The URL of the document in `contextId`, as the host would name it.

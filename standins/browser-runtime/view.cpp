@@ -217,11 +217,11 @@ class Controller final : public ComObject<ICoreWebView2Controller, IID_ICoreWebV
     HRESULT STDMETHODCALLTYPE get_IsVisible(BOOL* visible) override {
         if (!visible)
             return E_POINTER;
-        *visible = visible_;
+        *visible = page_->visible ? TRUE : FALSE;
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE put_IsVisible(BOOL visible) override {
-        visible_ = visible;
+        page_->SetVisible(visible != FALSE);
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE get_Bounds(RECT* bounds) override {
@@ -238,7 +238,12 @@ class Controller final : public ComObject<ICoreWebView2Controller, IID_ICoreWebV
     STANDIN_NOTIMPL(put_ZoomFactor, double)
     STANDIN_NO_EVENT(ZoomFactorChanged)
     STANDIN_NOTIMPL(SetBoundsAndZoomFactor, RECT, double)
-    STANDIN_NOTIMPL(MoveFocus, COREWEBVIEW2_MOVE_FOCUS_REASON)
+    HRESULT STDMETHODCALLTYPE MoveFocus(COREWEBVIEW2_MOVE_FOCUS_REASON reason) override {
+        if (reason < 0 || reason > 2)
+            return E_INVALIDARG;
+        page_->MoveFocus(reason);
+        return S_OK;
+    }
     STANDIN_NO_EVENT(MoveFocusRequested)
     STANDIN_NO_EVENT(GotFocus)
     STANDIN_NO_EVENT(LostFocus)
@@ -254,7 +259,7 @@ class Controller final : public ComObject<ICoreWebView2Controller, IID_ICoreWebV
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE NotifyParentWindowPositionChanged() override {
-        page_->SetBounds(page_->bounds);
+        page_->ParentMoved();
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE Close() override {
@@ -276,11 +281,11 @@ class Controller final : public ComObject<ICoreWebView2Controller, IID_ICoreWebV
     ~Controller() override { view_->Release(); }
     std::shared_ptr<Page> page_;
     View* view_;
-    BOOL visible_ = TRUE;
 };
 
 } // namespace
 
 ICoreWebView2Controller* NewController(const std::shared_ptr<Page>& page) {
+    page->CreateWindowInParent();
     return new Controller(page);
 }

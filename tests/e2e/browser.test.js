@@ -14,13 +14,7 @@ let session;
 before(async () => { session = await startWineSession(); });
 after(async () => { if (session) await session.stop(); });
 
-async function startHost(extraEnv = {}) {
-  const port = await standin.freePort();
-  const exe = standin.installApp(session, `app-${port}`);
-  const run = session.spawn(exe, [], { env: { ...standin.runtimeEnv(session, { port }), ...extraEnv } });
-  const { browser, page } = await standin.connectToPage(port, '/ui/index.html');
-  return { port, run, browser, page };
-}
+const startHost = (extraEnv) => standin.startHost(session, extraEnv);
 
 async function closeHost(host) {
   await host.browser.close().catch(() => {});
@@ -144,6 +138,9 @@ test('failed creation shows its box and ends with exit code 1', async () => {
   await expectBoxThenExit1(standin.runtimeEnv(session, { fault: 'env' }),
     ['WebView2 环境创建失败。']);
   await expectBoxThenExit1(standin.runtimeEnv(session, { fault: 'controller' }),
+    ['WebView2 控制器创建失败。']);
+  // So does a controller request that is refused at once: the handler never runs.
+  await expectBoxThenExit1(standin.runtimeEnv(session, { fault: 'controller-request' }),
     ['WebView2 控制器创建失败。']);
   // A controller without a view fails the same way instead of keeping the start-up screen.
   await expectBoxThenExit1(standin.runtimeEnv(session, { fault: 'no-view' }),

@@ -135,6 +135,16 @@ describe('desktop program', () => {
     assert.equal(info.count, 1);
     assert.deepEqual(info.rect, expectedRect(info.work));
 
+    // A maximised window is only brought forward: it stays maximised.
+    await probe(session, 'maximize');
+    await sleep(500);
+    assert.equal((await probe(session, 'info')).zoomed, 1);
+    assert.equal((await session.run(exe, [], { env: runtime.env, timeoutMs: 30000 })).code, 0);
+    await sleep(500);
+    const zoomed = await probe(session, 'info');
+    assert.equal(zoomed.zoomed, 1, 'the second start restored the maximised window');
+    assert.equal(zoomed.foreground, 1);
+
     // A headless start is not an instance of the desktop host.
     const beside = await session.run(exe, ['--version'], { env: runtime.env });
     assert.equal(beside.code, alone.code);

@@ -95,7 +95,18 @@ async function connectToPage(port, urlPart, timeoutMs = 60000) {
   return { browser, page };
 }
 
+// Starts a private copy of the desktop host on the stand-in, with a fixed DevTools port,
+// and connects to its page.
+async function startHost(session, extraEnv = {}) {
+  const port = await freePort();
+  const exe = installApp(session, `app-${port}`);
+  const env = { ...runtimeEnv(session, { port }), ...extraEnv };
+  const run = session.spawn(exe, [], { env });
+  const { browser, page } = await connectToPage(port, '/ui/index.html');
+  return { port, exe, env, run, browser, page };
+}
+
 module.exports = {
   RUNTIME_DIR, freePort, installApp, runtimeEnv, dialogTexts, waitForDialog, dismissDialog,
-  chromiumProcessesUnder, connectToPage,
+  chromiumProcessesUnder, connectToPage, startHost,
 };

@@ -5,6 +5,7 @@
 #include "browser/browser_state.h"
 
 #include "allocations.h"
+#include "fake_com.h"
 
 #include <string>
 #include <utility>
@@ -12,23 +13,6 @@
 
 namespace {
 
-// Browser objects faked at the binary level: a vtable of numbered slots, so these tests
-// also pin down the slot numbers the window procedure calls through.
-std::vector<std::string> Calls;
-
-struct FakeObject {
-    void* const* vtable;
-    const char* name;
-};
-
-template <int Slot> HRESULT STDMETHODCALLTYPE Unexpected(FakeObject* self) {
-    Calls.push_back(std::string(self->name) + ".slot" + std::to_string(Slot));
-    return E_NOTIMPL;
-}
-ULONG STDMETHODCALLTYPE Release(FakeObject* self) {
-    Calls.push_back(std::string(self->name) + ".Release");
-    return 0;
-}
 HRESULT STDMETHODCALLTYPE ExecuteScript(FakeObject* self, LPCWSTR script, void* handler) {
     std::wstring text(script);
     Calls.push_back(std::string(self->name) + ".ExecuteScript " +
@@ -53,20 +37,24 @@ HRESULT STDMETHODCALLTYPE PutBounds(FakeObject* self, RECT bounds) {
     return S_OK;
 }
 
-constexpr int SlotCount = 64;
-template <int... Slots> std::vector<void*> UnexpectedTable(std::integer_sequence<int, Slots...>) {
-    return {reinterpret_cast<void*>(&Unexpected<Slots>)...};
+BOOL ControllerVisible = TRUE;
+HRESULT STDMETHODCALLTYPE GetIsVisible(FakeObject*, BOOL* visible) {
+    *visible = ControllerVisible;
+    return S_OK;
 }
-
-struct Fake {
-    std::vector<void*> table = UnexpectedTable(std::make_integer_sequence<int, SlotCount>());
-    FakeObject object;
-    explicit Fake(const char* name) : object{nullptr, name} {
-        table[2] = reinterpret_cast<void*>(&Release);
-        object.vtable = table.data();
-    }
-    template <typename T> T* as() { return reinterpret_cast<T*>(&object); }
-};
+HRESULT STDMETHODCALLTYPE PutIsVisible(FakeObject* self, BOOL visible) {
+    ControllerVisible = visible;
+    Calls.push_back(std::string(self->name) + ".put_IsVisible " + std::to_string(visible));
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE MoveFocus(FakeObject* self, int reason) {
+    Calls.push_back(std::string(self->name) + ".MoveFocus " + std::to_string(reason));
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE NotifyMoved(FakeObject* self) {
+    Calls.push_back(std::string(self->name) + ".NotifyParentWindowPositionChanged");
+    return S_OK;
+}
 
 struct MainWindowFixture {
     Fake view{"view"}, controller{"controller"}, environment{"environment"};
@@ -76,7 +64,12 @@ struct MainWindowFixture {
         view.table[29] = reinterpret_cast<void*>(&ExecuteScript);
         view.table[31] = reinterpret_cast<void*>(&Reload);
         view.table[51] = reinterpret_cast<void*>(&OpenDevTools);
+        controller.table[3] = reinterpret_cast<void*>(&GetIsVisible);
+        controller.table[4] = reinterpret_cast<void*>(&PutIsVisible);
         controller.table[6] = reinterpret_cast<void*>(&PutBounds);
+        controller.table[12] = reinterpret_cast<void*>(&MoveFocus);
+        controller.table[23] = reinterpret_cast<void*>(&NotifyMoved);
+        ControllerVisible = TRUE;
         controller.table[24] = reinterpret_cast<void*>(&Close);
         RegisterMainWindowClass(GetModuleHandleW(nullptr));
         window = CreateWindowExW(0, WindowClassName, WindowTitle, WS_OVERLAPPEDWINDOW, 0, 0, 400,
@@ -166,4 +159,48 @@ TEST_CASE_FIXTURE(MainWindowFixture, "closing tears the browser down in order an
     MSG msg;
     REQUIRE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
     CHECK(msg.wParam == 0);
+}
+
+TEST_CASE_FIXTURE(MainWindowFixture, "focus, moves and minimising reach the control") {
+    // Before the control exists none of these calls anything.
+    SendMessageW(window, WM_SETFOCUS, 0, 0);
+    SendMessageW(window, WM_ACTIVATE, WA_ACTIVE, 0);
+    SendMessageW(window, WM_MOVE, 0, MAKELPARAM(10, 10));
+    SendMessageW(window, WM_SIZE, SIZE_MINIMIZED, 0);
+    CHECK(Calls.empty());
+
+    AttachBrowser();
+    SendMessageW(window, WM_SETFOCUS, 0, 0);
+    CHECK(SendMessageW(window, WM_ACTIVATE, WA_CLICKACTIVE, 0) == 0);
+    // Deactivation, and activation while minimised, leave the focus alone.
+    SendMessageW(window, WM_ACTIVATE, WA_INACTIVE, 0);
+    SendMessageW(window, WM_ACTIVATE, MAKEWPARAM(WA_ACTIVE, 1), 0);
+    SendMessageW(window, WM_MOVE, 0, MAKELPARAM(30, 40));
+    CHECK(Calls == std::vector<std::string>{"controller.MoveFocus 0", "controller.MoveFocus 0",
+                                            "controller.NotifyParentWindowPositionChanged"});
+
+    Calls.clear();
+    SendMessageW(window, WM_SIZE, SIZE_MINIMIZED, 0);
+    SendMessageW(window, WM_SIZE, SIZE_MINIMIZED, 0);
+    SendMessageW(window, WM_SIZE, SIZE_RESTORED, MAKELPARAM(400, 300));
+    SendMessageW(window, WM_SIZE, SIZE_MAXIMIZED, MAKELPARAM(400, 300));
+    RECT client;
+    GetClientRect(window, &client);
+    std::string bounds = "controller.put_Bounds " + std::to_string(client.right) + "x" +
+                         std::to_string(client.bottom);
+    // Hidden once, shown once, and no zero-sized bounds while minimised.
+    CHECK(Calls == std::vector<std::string>{"controller.put_IsVisible 0",
+                                            "controller.put_IsVisible 1", bounds, bounds});
+}
+
+TEST_CASE_FIXTURE(MainWindowFixture, "a change of monitor scale moves to the suggested rectangle") {
+    RECT suggested{120, 80, 120 + 900, 80 + 640};
+    CHECK(SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(144, 144),
+                       reinterpret_cast<LPARAM>(&suggested)) == 0);
+    RECT now;
+    GetWindowRect(window, &now);
+    CHECK(now.left == 120);
+    CHECK(now.top == 80);
+    CHECK(now.right - now.left == 900);
+    CHECK(now.bottom - now.top == 640);
 }

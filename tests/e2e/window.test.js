@@ -1,0 +1,163 @@
+'use strict';
+// The main window and the browser control together, as a user meets them on the runtime
+// stand-in: typing reaches the page without a click (at start, after a restore, after a
+// second start), the view's first paint is the page's dark colour, and moves, minimising
+// and a change of monitor scale reach the control. The stand-in records what the host
+// told the controller; keys reach its page only through the keyboard focus.
+
+const { test, before, after } = require('node:test');
+const assert = require('node:assert/strict');
+const fs = require('node:fs');
+const path = require('node:path');
+const { startWineSession, waitFor, sleep } = require('../support/wine.js');
+const { probe } = require('../support/shell.js');
+const standin = require('../support/browser-runtime.js');
+
+const PAGE_BACKGROUND = [0x07, 0x0b, 0x14];
+
+let session;
+before(async () => { session = await startWineSession(); });
+after(async () => { if (session) await session.stop(); });
+
+// The host on the stand-in, with its record file and the page reached over DevTools.
+async function startHost(extraEnv = {}) {
+  const recordFile = path.join(session.dir, `record-${Date.now()}.txt`);
+  const host = await standin.startHost(session,
+    { OVRA_STANDIN_RECORD: session.winPath(recordFile), ...extraEnv });
+  const { page } = host;
+  await waitFor(() => page.evaluate(() =>
+    document.getElementById('versionLabel').textContent === 'v1.0.4').catch(() => false),
+  { what: 'hostReady' });
+  const record = () => (fs.existsSync(recordFile) ? fs.readFileSync(recordFile, 'utf8') : '')
+    .split('\n').filter(Boolean);
+  return { ...host, record };
+}
+
+async function closeHost(host) {
+  await host.browser.close().catch(() => {});
+  await probe(session, 'close');
+  const result = await Promise.race([host.run.exited, sleep(15000).then(() => null)]);
+  if (!result) host.run.child.kill('SIGKILL');
+  return result;
+}
+
+// The host's own window on the display (the page is drawn by headless Chromium).
+function hostWindow() {
+  const found = session.windows('^OVRA-Zirer$').filter((w) => w.width > 700);
+  assert.equal(found.length, 1, 'one main window');
+  return found[0];
+}
+
+// Types as a user does: keys go to whatever has the keyboard focus in the host.
+async function typeAndRead(host, text) {
+  await host.page.evaluate(() => { document.getElementById('input').value = ''; });
+  session.xdotool('type', '--window', hostWindow().id, '--delay', '40', text);
+  return waitFor(async () => {
+    const value = await host.page.evaluate(() => document.getElementById('input').value);
+    return value === text ? value : null;
+  }, { timeoutMs: 8000, what: `"${text}" in the chat box` }).catch(() =>
+    host.page.evaluate(() => document.getElementById('input').value));
+}
+
+const state = (check, what) => waitFor(async () => {
+  const w = await probe(session, 'info');
+  return w && check(w) ? w : null;
+}, { what });
+
+test('typing reaches the chat box at start, after a restore and after a second start', async () => {
+  const host = await startHost();
+  try {
+    assert.equal(await typeAndRead(host, 'hello'), 'hello');
+    assert.equal((await probe(session, 'info')).focus, 'OvraStandinView');
+    assert.ok(host.record().includes('focus 0'), 'focus was moved programmatically');
+
+    // Minimised, the view is hidden (it stops rendering); restored, it is shown again and
+    // has the keyboard again.
+    await probe(session, 'minimize');
+    await state((w) => w.iconic === 1, 'minimised window');
+    await waitFor(() => host.record().at(-1) === 'visible 0' || null, { what: 'view hidden' });
+    await probe(session, 'restore');
+    await state((w) => w.iconic === 0, 'restored window');
+    await waitFor(() => host.record().includes('visible 1') || null, { what: 'view shown' });
+    assert.equal(await typeAndRead(host, 'after restore'), 'after restore');
+
+    // The hand-over: a second start brings the minimised window back, ready for typing.
+    await probe(session, 'minimize');
+    await state((w) => w.iconic === 1, 'minimised again');
+    const second = await session.run(host.exe, [], { env: host.env, timeoutMs: 60000 });
+    assert.equal(second.code, 0);
+    await state((w) => w.iconic === 0 && w.foreground === 1, 'window back in front');
+    assert.equal(await typeAndRead(host, 'second start'), 'second start');
+
+    // Enter in the chat box still belongs to the page, not to the host's window.
+    assert.equal(await host.page.evaluate(() => document.activeElement.id), 'input');
+  } finally {
+    const result = await closeHost(host);
+    assert.equal(result && result.code, 0);
+  }
+});
+
+test('the view paints the page colour first and hears of moves and scale changes', async () => {
+  const host = await startHost();
+  try {
+    assert.ok(host.record().includes('background FF070B14'), host.record().join(' | '));
+    // The stand-in paints the default background where the page is not drawn: the first
+    // colour the view shows. White here would be the flash between two dark screens.
+    const win = hostWindow();
+    const shot = session.grab();
+    for (const [x, y] of [[win.x + win.width / 2, win.y + win.height / 2],
+      [win.x + 40, win.y + win.height - 40]]) {
+      const pixel = shot.pixel(Math.trunc(x), Math.trunc(y));
+      assert.deepEqual(pixel, PAGE_BACKGROUND, `pixel ${x},${y}`);
+    }
+
+    // A move is told to the control, with the client area's new place on the screen.
+    const before = host.record().filter((l) => l.startsWith('moved')).length;
+    await probe(session, 'move', '60', '50');
+    const moved = await waitFor(() => {
+      const lines = host.record().filter((l) => l.startsWith('moved'));
+      return lines.length > before ? lines.at(-1) : null;
+    }, { what: 'position change' });
+    const [, x, y] = moved.split(' ').map(Number);
+    assert.ok(x >= 60 && x < 80 && y >= 50 && y < 100, moved);
+
+    // A new monitor scale: the window takes the rectangle Windows suggests and the view
+    // follows its client area.
+    await probe(session, 'dpi', '144', '100', '80', '1300', '900');
+    const scaled = await state((w) => w.rect[0] === 100, 'window at the suggested rectangle');
+    assert.deepEqual(scaled.rect, [100, 80, 1300, 900]);
+    const bounds = await waitFor(() => host.record().filter((l) => l.startsWith('bounds'))
+      .find((l) => l === `bounds 0 0 ${scaled.client[0]} ${scaled.client[1]}`) || null,
+    { what: 'bounds of the new client area' });
+    assert.ok(bounds);
+    assert.deepEqual(await host.page.evaluate(() => [innerWidth, innerHeight]), scaled.client);
+  } finally {
+    const result = await closeHost(host);
+    assert.equal(result && result.code, 0);
+    assert.equal(host.record().at(-1), 'close');
+  }
+});
+
+test('a visible browser shows the page alone over the client area and follows the window', async () => {
+  const host = await startHost({ OVRA_STANDIN_VISIBLE: '1' });
+  // The page's window must lie exactly on the host's client area, with no browser
+  // chrome around the page.
+  const matches = (what) => waitFor(async () => {
+    const info = await probe(session, 'info');
+    const got = await host.page.evaluate(() =>
+      [screenX, screenY, outerWidth, outerHeight, innerWidth, innerHeight]);
+    const want = [...info.origin, ...info.client, ...info.client];
+    return JSON.stringify(got) === JSON.stringify(want) ? got : null;
+  }, { what, timeoutMs: 10000 });
+  try {
+    await matches('page window over the client area');
+    session.screenshot(path.join(session.dir, 'visible.png'));
+    await probe(session, 'move', '40', '30');
+    await matches('page window after a move');
+    await probe(session, 'move', '200', '120', '1100', '760');
+    await matches('page window after a resize');
+  } finally {
+    const result = await closeHost(host);
+    assert.equal(result && result.code, 0);
+  }
+});
