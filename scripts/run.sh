@@ -46,8 +46,9 @@ wine "$root/out/app/OVRA-Zirer.exe" "$@" &
 app=$!
 echo "run.sh: OVRA-Zirer started (pid $app) on display $DISPLAY"
 # An update ends this process and starts the new build; the session lasts until every
-# program in the prefix has ended.
-wineserver -w &
+# program in the prefix has ended. `wineserver -w` returns at once while the program is
+# still bringing its server up, so it is asked only once the program has ended.
+( while kill -0 "$app" 2>/dev/null; do sleep 1; done; wineserver -w ) &
 wine_alive=$!
 
 if (( headless )); then
