@@ -1,5 +1,6 @@
 #!/bin/bash
 # Sets up the machine and builds everything into $OVRA_BUILD_DIR (default build/).
+# Arguments are added to the CMake configuration (e.g. -DOVRA_BUILD_TESTS=OFF).
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="${OVRA_BUILD_DIR:-$root/build}"
@@ -8,5 +9,5 @@ build="${OVRA_BUILD_DIR:-$root/build}"
 # The test and demo build trusts the test signing key; the stand-ins sign with its
 # private half.
 cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
-  -DOVRA_OTA_PUBLIC_KEY="$root/tests/keys/ota-test-key.public.pem" >/dev/null &&
+  -DOVRA_OTA_PUBLIC_KEY="$root/tests/keys/ota-test-key.public.pem" "$@" >/dev/null &&
   make -C "$build" -j2 --no-print-directory

@@ -10,13 +10,13 @@ build="${OVRA_BUILD_DIR:-$root/build}"
 OVRA_BUILD_DIR="$build" "$root/scripts/build.sh" || exit 1
 
 # The program once more with the vendor's loader library embedded, when we have that
-# file: tests/e2e/vendor-loader.test.js starts it. Only the program is built.
+# file: tests/e2e/vendor-loader.test.js starts it. Without the tests only the program
+# and the loader library are built.
 vendor_loader="$root/../shared/vendor/WebView2Loader.dll"
 if [[ -f "$vendor_loader" ]]; then
-  cmake -S "$root" -B "$build-vendor" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
-    -DOVRA_OTA_PUBLIC_KEY="$root/tests/keys/ota-test-key.public.pem" -DOVRA_BUILD_TESTS=OFF \
-    -DOVRA_VENDOR_LOADER_DLL="$(cd "$(dirname "$vendor_loader")" && pwd)/WebView2Loader.dll" \
-    >/dev/null && make -C "$build-vendor" -j2 --no-print-directory OVRA-Zirer || exit 1
+  OVRA_BUILD_DIR="$build-vendor" "$root/scripts/build.sh" -DOVRA_BUILD_TESTS=OFF \
+    -DOVRA_VENDOR_LOADER_DLL="$(cd "$(dirname "$vendor_loader")" && pwd)/WebView2Loader.dll" ||
+    exit 1
 fi
 
 failed=0

@@ -71,16 +71,12 @@ bool LaunchScript(const UpdatePaths& paths) {
     info.nShow = SW_HIDE;
     if (!ShellExecuteExW(&info))
         return false;
-    bool ended = false;
-    for (ULONGLONG deadline = GetTickCount64() + ScriptStartMs;;) {
-        if (FileExists(paths.started))
-            break;
-        if (ended || GetTickCount64() > deadline)
-            break;
-        if (info.hProcess && WaitForSingleObject(info.hProcess, 50) == WAIT_OBJECT_0)
-            ended = true; // one more look: it may have written the mark and moved on
-        else if (!info.hProcess)
+    ULONGLONG deadline = GetTickCount64() + ScriptStartMs;
+    while (!FileExists(paths.started) && GetTickCount64() <= deadline) {
+        if (!info.hProcess)
             Sleep(50);
+        else if (WaitForSingleObject(info.hProcess, 50) == WAIT_OBJECT_0)
+            break; // ended: the look below tells whether it wrote the mark first
     }
     if (info.hProcess)
         CloseHandle(info.hProcess);

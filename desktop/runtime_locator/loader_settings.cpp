@@ -1,5 +1,7 @@
 #include "runtime_locator/loader_settings.h"
 
+#include "base/paths.h"
+
 #include <windows.h>
 
 #include <vector>
@@ -56,9 +58,7 @@ const LoaderSetting ChannelPreferenceSetting = {L"WEBVIEW2_RELEASE_CHANNEL_PREFE
                                                 L"ReleaseChannelPreference", true, true};
 
 std::wstring ExeFileName() {
-    std::vector<wchar_t> path(32768);
-    DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    std::wstring full(path.data(), n);
+    std::wstring full = ModulePath();
     size_t cut = full.find_last_of(L"\\/");
     return cut == std::wstring::npos ? full : full.substr(cut + 1);
 }
