@@ -1,6 +1,6 @@
 #pragma once
 
-#include "browser/webview2.h"
+#include "webview2/webview2.h"
 
 #include <functional>
 #include <string>

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "base/com_ptr.h"
-#include "browser/webview2.h"
+#include "webview2/webview2.h"
 
 extern ComPtr<ICoreWebView2Environment> BrowserEnvironment;
 extern ComPtr<ICoreWebView2Controller> BrowserController;

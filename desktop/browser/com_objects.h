@@ -3,7 +3,7 @@
 // Used on the UI thread only, so reference counts are plain integers.
 #pragma once
 
-#include "browser/webview2.h"
+#include "webview2/webview2.h"
 
 #include <functional>
 #include <utility>

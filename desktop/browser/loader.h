@@ -2,7 +2,7 @@
 // next to the executable when it is usable, else the locator linked into this program.
 #pragma once
 
-#include "browser/webview2.h"
+#include "webview2/webview2.h"
 
 #include <string>
 

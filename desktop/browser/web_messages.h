@@ -1,7 +1,7 @@
 // Requests from the page: web messages arrive on the UI thread and are carried out there.
 #pragma once
 
-#include "browser/webview2.h"
+#include "webview2/webview2.h"
 
 #include <string>
 

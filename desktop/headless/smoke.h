@@ -1,6 +1,6 @@
 #pragma once
 
-#include "browser/webview2.h"
+#include "webview2/webview2.h"
 
 // Checks extraction, loader, environment, controller and navigation in a hidden
 // window; returns the process exit code. The page files must have been extracted.

@@ -1,7 +1,7 @@
 // The runtime's client library: its reported version and its environment factory.
 #pragma once
 
-#include "browser/webview2.h"
+#include "webview2/webview2.h"
 #include "runtime_locator/runtime_search.h"
 
 #include <string>

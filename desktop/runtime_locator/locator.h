@@ -2,7 +2,7 @@
 // same names in the exe (fallback) and exported from the standalone loader library.
 #pragma once
 
-#include "browser/webview2.h"
+#include "webview2/webview2.h"
 
 extern "C" {
 HRESULT STDAPICALLTYPE CreateCoreWebView2EnvironmentWithOptions(

@@ -2,7 +2,7 @@
 // per controller. Everything here lives on the thread that created the environment.
 #pragma once
 
-#include "browser/webview2.h"
+#include "webview2/webview2.h"
 #include "cdp.h"
 
 #include <map>
