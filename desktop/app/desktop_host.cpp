@@ -3,15 +3,22 @@
 #include "app/assets.h"
 #include "base/globals.h"
 #include "base/paths.h"
+#include "base/stop_signal.h"
 #include "app/placement.h"
 #include "app/window.h"
 #include "bridge/ota_tasks.h"
 #include "browser/bootstrap.h"
+#include "browser/browser_exit.h"
 
 #include <windows.h>
 #include <objbase.h>
 
 namespace {
+
+// After the window has gone: how long the browser's processes may take to end, and how
+// long background tasks get to give up what they were doing.
+constexpr unsigned long BrowserExitWaitMs = 3000;
+constexpr unsigned long TaskStopWaitMs = 5000;
 
 // Another instance of this logon owns the mutex: bring its window forward.
 void HandOverToRunningInstance() {
@@ -75,6 +82,17 @@ int RunDesktopHost() {
             // Without the start-up check the user can still check from the page.
             StartBackgroundTask(StartupOtaTask);
             exitCode = RunMessageLoop();
+            // Tasks stop (a download breaks off and removes its file) while the browser
+            // ends; the process-wide values they read are destroyed only after both.
+            RequestStop();
+            WaitForBrowserExit(BrowserExitWaitMs);
+            if (!StopBackgroundTasks(TaskStopWaitMs)) {
+                // A task still busy (the new program answering its version check, say)
+                // would run on into destroyed values: end here, as the exit would anyway.
+                if (mutex)
+                    CloseHandle(mutex);
+                TerminateProcess(GetCurrentProcess(), static_cast<UINT>(exitCode));
+            }
         }
     }
 

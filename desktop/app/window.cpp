@@ -1,6 +1,7 @@
 #include "app/window.h"
 
 #include "base/globals.h"
+#include "browser/browser_exit.h"
 #include "browser/browser_state.h"
 
 #include <string>
@@ -20,7 +21,8 @@ void PaintStartupScreen(HWND window) {
     HFONT font = CreateFontW(28, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET, 0, 0, 0, 0,
                              L"Segoe UI");
     HGDIOBJ previous = SelectObject(dc, font);
-    DrawTextW(dc, L"OVRA-Zirer  正在启动…", -1, &client, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+    DrawTextW(dc, BrowserNotice ? BrowserNotice : L"OVRA-Zirer  正在启动…", -1, &client,
+              DT_CENTER | DT_VCENTER | DT_SINGLELINE);
     SelectObject(dc, previous);
     DeleteObject(font);
     EndPaint(window, &ps);
@@ -79,7 +81,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         DestroyWindow(window);
         return 0;
     case WM_DESTROY:
-        TearDownBrowser();
+        CloseBrowserForExit();
         PostQuitMessage(0);
         return 0;
     case WM_KEYDOWN:

@@ -1,12 +1,15 @@
 #include "bridge/ota_tasks.h"
 
 #include "bridge/emit.h"
+#include "base/stop_signal.h"
 #include "base/text.h"
 #include "bridge/apply_update.h"
 #include "ota/update.h"
 
 #include <windows.h>
 
+#include <atomic>
+#include <mutex>
 #include <system_error>
 #include <thread>
 
@@ -14,6 +17,28 @@ namespace {
 
 const wchar_t* Bool(bool value) {
     return value ? L"true" : L"false";
+}
+
+std::atomic<int> RunningTasks{0};
+
+// Requests for a check that the check under way will answer. A page that asks again
+// and again (a click per second, a script in a loop) costs one request to the server.
+std::mutex CheckMutex;
+bool CheckRunning = false;
+int CheckWaiters = 0;
+
+// Ends the check under way and returns how many requests it answers.
+int TakeCheckWaiters() {
+    std::lock_guard<std::mutex> lock(CheckMutex);
+    int waiting = CheckWaiters;
+    CheckWaiters = 0;
+    CheckRunning = false;
+    return waiting;
+}
+
+void AnswerChecks(int count, const std::wstring& payload) {
+    for (int i = 0; i < count; ++i)
+        EmitToPage("otaStatus", payload);
 }
 
 } // namespace
@@ -48,7 +73,8 @@ template <typename Task, typename Failure> void Guarded(Task task, Failure failu
 void StartupOtaTask() {
     Guarded(
         [] {
-            Sleep(8000);
+            if (WaitForSingleObject(StopSignal(), 8000) == WAIT_OBJECT_0)
+                return;
             OtaCheckResult result = CheckOta();
             if (result.available)
                 EmitToPage("otaStatus", StartupStatusPayload(result));
@@ -57,8 +83,24 @@ void StartupOtaTask() {
 }
 
 void CheckOtaTask() {
-    Guarded([] { EmitToPage("otaStatus", CheckStatusPayload(CheckOta())); },
-            [] { EmitToPage("otaStatus", CheckStatusPayload(OtaCheckResult())); });
+    Guarded(
+        [] {
+            std::wstring payload = CheckStatusPayload(CheckOta());
+            AnswerChecks(TakeCheckWaiters(), payload);
+        },
+        [] { AnswerChecks(TakeCheckWaiters(), CheckStatusPayload(OtaCheckResult())); });
+}
+
+void RequestOtaCheck() {
+    {
+        std::lock_guard<std::mutex> lock(CheckMutex);
+        ++CheckWaiters;
+        if (CheckRunning)
+            return;
+        CheckRunning = true;
+    }
+    if (!StartBackgroundTask(CheckOtaTask))
+        AnswerChecks(TakeCheckWaiters(), CheckStatusPayload(OtaCheckResult{}));
 }
 
 void ApplyOtaTask() {
@@ -85,10 +127,23 @@ void ApplyOtaTask() {
 }
 
 bool StartBackgroundTask(void (*task)()) {
+    ++RunningTasks;
     try {
-        std::thread(task).detach();
+        std::thread([task] {
+            task();
+            --RunningTasks;
+        }).detach();
         return true;
     } catch (const std::system_error&) {
+        --RunningTasks;
         return false;
     }
+}
+
+bool StopBackgroundTasks(unsigned long ms) {
+    RequestStop();
+    ULONGLONG deadline = GetTickCount64() + ms;
+    while (RunningTasks > 0 && GetTickCount64() < deadline)
+        Sleep(20);
+    return RunningTasks == 0;
 }

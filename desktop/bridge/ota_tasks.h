@@ -8,13 +8,20 @@
 
 // Once, 8 s after start: tells the page about an available update, else stays silent.
 void StartupOtaTask();
-// Answers a "checkOta" request with exactly one "otaStatus" event.
+// Runs one check and answers every "checkOta" request that joined it, each with one
+// "otaStatus" event.
 void CheckOtaTask();
+// A "checkOta" request: joins the check under way, or starts one. Every request gets
+// exactly one answer, also when no thread can run the check.
+void RequestOtaCheck();
 // Answers an "applyOta" request: a fresh check, then the update or the "noop" stage.
 void ApplyOtaTask();
 
 // Starts a task on a new detached thread; false when no thread could be started.
 bool StartBackgroundTask(void (*task)());
+// The program is ending: tells the tasks to stop and waits up to `ms` for all of them to
+// return. False when some still run.
+bool StopBackgroundTasks(unsigned long ms);
 
 // "otaStatus" payloads: the start-up form carries notes and force, the check form not.
 std::wstring StartupStatusPayload(const OtaCheckResult& result);

@@ -28,12 +28,6 @@ void OpenExternal(const std::wstring& url) {
     ShellExecuteW(nullptr, L"open", url.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
-void StartCheck() {
-    // Every check request gets its one answer, even when no thread can run the check.
-    if (!StartBackgroundTask(CheckOtaTask))
-        EmitToPage("otaStatus", CheckStatusPayload(OtaCheckResult{}));
-}
-
 void StartApply() {
     if (!StartBackgroundTask(ApplyOtaTask))
         EmitToPage("ota", OtaErrorPayload(L"the update could not be started"));
@@ -64,7 +58,7 @@ void DispatchBridgeMessage(const std::wstring& message) {
     if (cmd == L"ready" || cmd == L"getHostInfo") {
         EmitToPage("hostInfo", HostInfoPayload());
     } else if (cmd == L"checkOta") {
-        StartCheck();
+        RequestOtaCheck();
     } else if (cmd == L"applyOta") {
         StartApply();
     } else if (cmd == L"openExternal") {

@@ -8,7 +8,9 @@
 #include "bridge/emit.h"
 #include "browser/browser_state.h"
 #include "browser/com_objects.h"
+#include "browser/creation_retry.h"
 #include "browser/loader.h"
+#include "browser/process_failures.h"
 #include "browser/web_messages.h"
 
 #include <windows.h>
@@ -59,6 +61,7 @@ void PrepareDesktopView(ICoreWebView2* view) {
     EventRegistrationToken token{};
     ComPtr<MsgHandler> messages(new MsgHandler(OnWebMessageReceived));
     view->add_WebMessageReceived(messages.Get(), &token);
+    WatchBrowserProcesses(view);
     // The window had the focus while it showed the start-up screen; typing goes on in
     // the page without a click.
     if (GetFocus() == MainWindow)
@@ -76,8 +79,26 @@ void Report(BrowserStep step) {
         Startup.ready(step);
 }
 
+HRESULT StartEnvironment() {
+    if (!CreateEnvironmentEntry)
+        return HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
+    ComPtr<EnvOptions> options(new EnvOptions());
+    ComPtr<EnvHandler> handler(new EnvHandler(OnEnvironmentCreated));
+    return CreateEnvironmentEntry(nullptr, UserDataDir.c_str(), options.Get(), handler.Get());
+}
+
+HRESULT Fail(BrowserStep step, HRESULT hr);
+
+void RetryEnvironment() {
+    HRESULT hr = StartEnvironment();
+    if (FAILED(hr))
+        Fail(BrowserStep::Environment, hr);
+}
+
 HRESULT Fail(BrowserStep step, HRESULT hr) {
     TearDownBrowser();
+    if (RetryCreationLater(hr, RetryEnvironment))
+        return S_OK;
     if (Startup.failed)
         Startup.failed(step, hr);
     return S_OK;
@@ -103,12 +124,18 @@ HRESULT CreateBrowser(const BrowserStartup& startup) {
     // The control paints this until the page's first frame, instead of white between the
     // dark start-up screen and the dark page. The runtime reads it at creation.
     SetEnvironmentVariableW(L"WEBVIEW2_DEFAULT_BACKGROUND_COLOR", PageBackgroundColor);
-    if (!CreateEnvironmentEntry)
-        return HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
+    NoteCreationStart();
+    return StartEnvironment();
+}
 
-    ComPtr<EnvOptions> options(new EnvOptions());
-    ComPtr<EnvHandler> handler(new EnvHandler(OnEnvironmentCreated));
-    return CreateEnvironmentEntry(nullptr, UserDataDir.c_str(), options.Get(), handler.Get());
+void RestartBrowser() {
+    BrowserStartup again = Startup;
+    TearDownBrowser();
+    if (MainWindow)
+        InvalidateRect(MainWindow, nullptr, TRUE);
+    HRESULT hr = CreateBrowser(again);
+    if (FAILED(hr) && Startup.failed)
+        Startup.failed(BrowserStep::Environment, hr);
 }
 
 bool StartBrowser() {

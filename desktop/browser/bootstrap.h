@@ -37,6 +37,11 @@ struct BrowserStartup {
 // no hook runs again. The rest completes on the message loop.
 HRESULT CreateBrowser(const BrowserStartup& startup);
 
+// The browser process has gone: releases the browser objects and runs the start-up
+// sequence again as it was last started, on the same data folder. A failure ends as at
+// start.
+void RestartBrowser();
+
 // The desktop host's browser: message boxes for a missing runtime and for failed steps
 // (which also end the message loop with exit code 1), the page settings, the bridge
 // script and the page's messages. False when creation could not start.

@@ -5,6 +5,7 @@
 ComPtr<ICoreWebView2Environment> BrowserEnvironment;
 ComPtr<ICoreWebView2Controller> BrowserController;
 ComPtr<ICoreWebView2> BrowserView;
+const wchar_t* BrowserNotice = nullptr;
 
 void FitBrowserToWindow() {
     if (!BrowserController || !MainWindow)

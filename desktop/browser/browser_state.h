@@ -9,6 +9,9 @@ extern ComPtr<ICoreWebView2Environment> BrowserEnvironment;
 extern ComPtr<ICoreWebView2Controller> BrowserController;
 extern ComPtr<ICoreWebView2> BrowserView;
 
+// What the main window shows where the page would be; null for the start-up screen.
+extern const wchar_t* BrowserNotice;
+
 // Makes the browser control cover the main window's client area, once it exists.
 void FitBrowserToWindow();
 

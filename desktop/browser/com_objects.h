@@ -79,3 +79,13 @@ using MsgHandler = CallbackObject<ICoreWebView2WebMessageReceivedEventHandler,
 using NavHandler = CallbackObject<ICoreWebView2NavigationCompletedEventHandler,
                                   IID_ICoreWebView2NavigationCompletedEventHandler, ICoreWebView2*,
                                   ICoreWebView2NavigationCompletedEventArgs*>;
+using FailHandler = CallbackObject<ICoreWebView2ProcessFailedEventHandler,
+                                   IID_ICoreWebView2ProcessFailedEventHandler, ICoreWebView2*,
+                                   ICoreWebView2ProcessFailedEventArgs*>;
+using ExitHandler =
+    CallbackObject<ICoreWebView2BrowserProcessExitedEventHandler,
+                   IID_ICoreWebView2BrowserProcessExitedEventHandler, ICoreWebView2Environment*,
+                   ICoreWebView2BrowserProcessExitedEventArgs*>;
+using VersionHandler = CallbackObject<ICoreWebView2NewBrowserVersionAvailableEventHandler,
+                                      IID_ICoreWebView2NewBrowserVersionAvailableEventHandler,
+                                      ICoreWebView2Environment*, IUnknown*>;

@@ -1,5 +1,7 @@
 #include "ota/http_client.h"
 
+#include "base/stop_signal.h"
+
 #include <windows.h>
 #include <wininet.h>
 
@@ -68,6 +70,14 @@ void Serve(std::shared_ptr<Connection> c) {
         InternetCloseHandle(c->root);
 }
 
+// Waits for the connection's thread to finish its call: false after the stall time, or at
+// once when the program is ending.
+bool AwaitCall(Connection& c) {
+    HANDLE stop = StopSignal();
+    HANDLE events[2] = {c.done, stop};
+    return WaitForMultipleObjects(stop ? 2 : 1, events, FALSE, Limits.stallMs) == WAIT_OBJECT_0;
+}
+
 // The transfer's side: opens on construction, ends the connection on destruction.
 struct Transfer {
     std::shared_ptr<Connection> c;
@@ -86,7 +96,7 @@ struct Transfer {
             c.reset();
         }
         if (c)
-            stalled = WaitForSingleObject(c->done, Limits.stallMs) != WAIT_OBJECT_0;
+            stalled = !AwaitCall(*c);
     }
     ~Transfer() {
         if (!c)
@@ -98,7 +108,7 @@ struct Transfer {
     // One read; false for a failed or stalled one. `data` and `n` describe what came.
     bool Read(const char*& data, DWORD& n) {
         SetEvent(c->want);
-        if (WaitForSingleObject(c->done, Limits.stallMs) != WAIT_OBJECT_0) {
+        if (!AwaitCall(*c)) {
             stalled = true;
             return false;
         }

@@ -1122,6 +1122,10 @@
     logEvent('Host 已连接');
   });
 
+  hub.on('runtimeUpdated', () => {
+    logEvent('浏览器运行时已更新，重新启动 OVRA-Zirer 后生效');
+  });
+
   hub.on('hostReady', (p) => {
     if (p && p.version) {
       state.version = String(p.version);

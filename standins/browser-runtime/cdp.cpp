@@ -140,4 +140,6 @@ void CdpConnection::Disconnected() {
     waiting.swap(pending);
     for (auto& entry : waiting)
         entry.second(nullptr, "connection closed");
+    if (lost)
+        lost();
 }

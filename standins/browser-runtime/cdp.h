@@ -40,6 +40,8 @@ struct CdpConnection : std::enable_shared_from_this<CdpConnection> {
     std::map<int, Reply> pending;
     // Events by session id; the empty id holds the browser's own events.
     std::map<std::string, Listener> listeners;
+    // Runs on the UI thread once the connection has ended, whoever ended it.
+    std::function<void()> lost;
 
     // Sends a command; `params` is JSON object text. The reply runs on the UI thread.
     void Send(const std::string& method, const std::string& params, const std::string& session,

@@ -30,24 +30,68 @@ LPWSTR TaskString(const std::wstring& text) {
 }
 
 void Browser::Shutdown() {
+    closing = true;
+    // With a lingering browser the host's close leaves it running for a while, as a
+    // real one can be slow to let go of its profile.
+    bool linger = _wtoi(EnvVar(L"OVRA_STANDIN_LINGER_MS").c_str()) > 0;
     if (cdp && cdp->open) {
-        cdp->Send("Browser.close", "{}", "");
-        // Give Chromium the time to write its profile (local storage) before the guard
-        // signals whatever is left.
-        WaitForSingleObject(disconnected, 3000);
+        if (!linger) {
+            cdp->Send("Browser.close", "{}", "");
+            // Give Chromium the time to write its profile (local storage) before the guard
+            // signals whatever is left.
+            WaitForSingleObject(disconnected, 3000);
+        }
         cdp->Close();
     }
-    if (lifeline != INVALID_SOCKET) {
-        closesocket(lifeline);
-        lifeline = INVALID_SOCKET;
-    }
+    // Half-closed: the guard ends what is left and then reports on the same connection.
+    if (lifeline != INVALID_SOCKET)
+        shutdown(lifeline, SD_SEND);
 }
 
 namespace {
 
-class Environment final : public ComObject<ICoreWebView2Environment, IID_ICoreWebView2Environment> {
+template <typename Handler>
+HRESULT AddTo(Browser& browser, std::map<__int64, Handler*>& handlers, IUnknown* handler,
+              EventRegistrationToken* token) {
+    if (!handler || !token)
+        return E_POINTER;
+    handler->AddRef();
+    token->value = browser.nextToken++;
+    handlers[token->value] = reinterpret_cast<Handler*>(handler);
+    return S_OK;
+}
+
+template <typename Handler>
+HRESULT RemoveFrom(std::map<__int64, Handler*>& handlers, EventRegistrationToken token) {
+    auto it = handlers.find(token.value);
+    if (it != handlers.end()) {
+        Handler* handler = it->second;
+        handlers.erase(it);
+        handler->Release();
+    }
+    return S_OK;
+}
+
+// Environment5 is the newest interface the stand-in offers; the ones between are only its
+// base slots.
+class Environment final
+    : public ComObject<ICoreWebView2Environment5, IID_ICoreWebView2Environment5> {
   public:
-    explicit Environment(std::shared_ptr<Browser> browser) : browser_(std::move(browser)) {}
+    explicit Environment(std::shared_ptr<Browser> browser) : browser_(std::move(browser)) {
+        browser_->environment = this;
+    }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+        const IID* older[] = {&IID_ICoreWebView2Environment, &IID_ICoreWebView2Environment2,
+                              &IID_ICoreWebView2Environment3, &IID_ICoreWebView2Environment4};
+        for (const IID* iid : older)
+            if (out && IsEqualIID(riid, *iid)) {
+                *out = static_cast<ICoreWebView2Environment5*>(this);
+                AddRef();
+                return S_OK;
+            }
+        return ComObject::QueryInterface(riid, out);
+    }
 
     HRESULT STDMETHODCALLTYPE CreateCoreWebView2Controller(
         HWND parent, ICoreWebView2CreateCoreWebView2ControllerCompletedHandler* handler) override {
@@ -56,6 +100,9 @@ class Environment final : public ComObject<ICoreWebView2Environment, IID_ICoreWe
         // The request itself refused: the handler never runs.
         if (FaultRequested(L"controller-request"))
             return E_ACCESSDENIED;
+        // Its browser processes are gone: nothing can be created on it any more.
+        if (browser_->gone)
+            return HRESULT_FROM_WIN32(ERROR_INVALID_STATE);
         handler->AddRef();
         auto finish = [handler](HRESULT hr, ICoreWebView2Controller* controller) {
             handler->Invoke(hr, controller);
@@ -81,10 +128,30 @@ class Environment final : public ComObject<ICoreWebView2Environment, IID_ICoreWe
         *version = TaskString(StandinVersion);
         return *version ? S_OK : E_OUTOFMEMORY;
     }
-    STANDIN_NO_EVENT(NewBrowserVersionAvailable)
+    HRESULT STDMETHODCALLTYPE
+    add_NewBrowserVersionAvailable(IUnknown* handler, EventRegistrationToken* token) override {
+        return AddTo(*browser_, browser_->versionHandlers, handler, token);
+    }
+    HRESULT STDMETHODCALLTYPE
+    remove_NewBrowserVersionAvailable(EventRegistrationToken token) override {
+        return RemoveFrom(browser_->versionHandlers, token);
+    }
+    STANDIN_NOTIMPL(CreateWebResourceRequest, LPCWSTR, LPCWSTR, IStream*, LPCWSTR, IUnknown**)
+    STANDIN_NOTIMPL(CreateCoreWebView2CompositionController, HWND, IUnknown*)
+    STANDIN_NOTIMPL(CreateCoreWebView2PointerInfo, IUnknown**)
+    STANDIN_NOTIMPL(GetAutomationProviderForWindow, HWND, IUnknown**)
+    HRESULT STDMETHODCALLTYPE
+    add_BrowserProcessExited(ICoreWebView2BrowserProcessExitedEventHandler* handler,
+                             EventRegistrationToken* token) override {
+        return AddTo(*browser_, browser_->exitHandlers, handler, token);
+    }
+    HRESULT STDMETHODCALLTYPE remove_BrowserProcessExited(EventRegistrationToken token) override {
+        return RemoveFrom(browser_->exitHandlers, token);
+    }
 
   private:
     ~Environment() override {
+        browser_->environment = nullptr;
         if (browser_->openPages == 0)
             browser_->Shutdown();
     }
@@ -111,7 +178,7 @@ Started Start(const std::wstring& userDataFolder, const std::wstring& arguments)
     return started;
 }
 
-void Finish(HWND ui, Started started, unsigned long background,
+void Finish(HWND ui, Started started, unsigned long background, const std::wstring& folder,
             ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* handler) {
     TraceProtocol("environment: launch result " + std::to_string(started.launch.hr) + " port " +
                   std::to_string(started.launch.port));
@@ -128,7 +195,14 @@ void Finish(HWND ui, Started started, unsigned long background,
     browser->cdp = started.cdp;
     browser->cdp->ui = ui;
     browser->disconnected = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    browser->folder = folder;
+    std::weak_ptr<Browser> weak = browser;
+    browser->cdp->lost = [weak] {
+        if (auto alive = weak.lock())
+            BrowserGone(alive);
+    };
     browser->cdp->StartReading(browser->disconnected);
+    AwaitBrowserExit(browser);
     Environment* environment = new Environment(browser);
     handler->Invoke(S_OK, environment);
     environment->Release();
@@ -184,8 +258,9 @@ extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE CreateWebViewEnvironment
         if (!fail)
             started = Start(folder, arguments);
         TraceProtocol("environment: launched, posting to the UI thread");
-        PostToUi(ui,
-                 [ui, started, handler, background] { Finish(ui, started, background, handler); });
+        PostToUi(ui, [ui, started, handler, background, folder] {
+            Finish(ui, started, background, folder, handler);
+        });
     }).detach();
     return S_OK;
 }

@@ -136,6 +136,25 @@ bool AskVersionEndpoint(int port, std::string& path) {
     return true;
 }
 
+// The guard of a browser that still runs on this profile wrote its Linux process id into
+// the mark; a mark whose guard is gone is left over from a killed session.
+bool ProfileHeld(const std::wstring& mark) {
+    HANDLE f = CreateFileW(mark.c_str(), GENERIC_READ,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    if (f == INVALID_HANDLE_VALUE)
+        return false;
+    char buffer[32] = {};
+    DWORD got = 0;
+    ReadFile(f, buffer, sizeof buffer - 1, &got, nullptr);
+    CloseHandle(f);
+    int pid = std::atoi(buffer);
+    if (pid <= 0)
+        return false;
+    std::wstring proc = L"Z:\\proc\\" + std::to_wstring(pid);
+    return GetFileAttributesW(proc.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
 } // namespace
 
 std::wstring EnvVar(const wchar_t* name) {
@@ -198,12 +217,21 @@ LaunchResult LaunchChromium(const std::wstring& userDataFolder, const std::wstri
     LaunchResult result;
     std::wstring profile = userDataFolder + L"\\EBWebView";
     CreateDirectoryW(profile.c_str(), nullptr);
+    std::wstring busyMark = userDataFolder + L"\\standin-busy";
+    // The real runtime cannot start on a folder whose browser processes are still
+    // running (a previous run that has not ended yet): creation fails until they have.
+    if (ProfileHeld(busyMark)) {
+        TraceProtocol("launch: the user data folder is still in use");
+        result.hr = HRESULT_FROM_WIN32(ERROR_BUSY);
+        return result;
+    }
     std::wstring portFile = profile + L"\\DevToolsActivePort";
     DeleteFileW(portFile.c_str()); // a stale one would point at a browser long gone
 
     std::string profileUnix = UnixPath(profile);
     std::string guardUnix = UnixPath(ModuleFolder() + L"\\chromium-guard.sh");
-    if (profileUnix.empty() || guardUnix.empty())
+    std::string busyUnix = UnixPath(busyMark);
+    if (profileUnix.empty() || guardUnix.empty() || busyUnix.empty())
         return result;
 
     int lifelinePort = 0;
@@ -217,8 +245,9 @@ LaunchResult LaunchChromium(const std::wstring& userDataFolder, const std::wstri
     std::wstring cdpPort = EnvVar(L"OVRA_STANDIN_CDP_PORT");
     std::vector<std::wstring> args = {
         L"Z:\\bin\\bash", FromUtf8(guardUnix), std::to_wstring(lifelinePort),
-        FromUtf8(profileUnix) + L"/../standin-chromium.log", chromium, L"--no-sandbox",
-        L"--disable-gpu", L"--no-first-run", L"--no-default-browser-check",
+        FromUtf8(profileUnix) + L"/../standin-chromium.log", FromUtf8(busyUnix),
+        std::to_wstring(_wtoi(EnvVar(L"OVRA_STANDIN_LINGER_MS").c_str())), chromium,
+        L"--no-sandbox", L"--disable-gpu", L"--no-first-run", L"--no-default-browser-check",
         L"--disable-background-networking", L"--disable-component-update", L"--disable-sync",
         L"--disable-features=Translate,MediaRouter,OptimizationHints", L"--password-store=basic",
         // No camera, no microphone and nobody to click "allow" here: the browser gets fake

@@ -150,7 +150,7 @@ void Page::Send(const std::string& method, const std::string& params, CdpConnect
 }
 
 void Page::OnEvent(const std::string& method, const JsonValue& params) {
-    if (closed)
+    if (closed || OnProcessEvent(method, params))
         return;
     if (method == "Page.frameNavigated") {
         const JsonValue* frame = params.Find("frame");
@@ -373,6 +373,7 @@ void Page::Close() {
     };
     release(navHandlers);
     release(messageHandlers);
+    release(failHandlers);
     if (--browser->openPages == 0)
         browser->Shutdown();
     else

@@ -9,6 +9,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
 // Test switches, from OVRA_STANDIN_FAULT: "create-env" (the export fails at once),
 // "env" (environment creation completes with a failure), "controller",
@@ -57,6 +58,8 @@ template <typename Interface, const IID& Iid> class ComObject : public Interface
     STANDIN_NOTIMPL(add_##name, IUnknown*, EventRegistrationToken*)                                \
     STANDIN_NOTIMPL(remove_##name, EventRegistrationToken)
 
+struct Page;
+
 struct Browser {
     HWND ui = nullptr;
     std::shared_ptr<CdpConnection> cdp;
@@ -68,6 +71,18 @@ struct Browser {
     unsigned long background = 0xFFFFFFFF;
     std::set<std::string> usedTargets;
     int openPages = 0;
+    std::wstring folder;                             // the user data folder
+    ICoreWebView2Environment* environment = nullptr; // not owned: set while the object lives
+    std::vector<std::weak_ptr<Page>> pages;
+    // The browser processes went away without being asked (killed, crashed, connection
+    // lost): every view of this environment is dead for good.
+    bool gone = false;
+    // The host let go of the browser: the end that follows is a normal one.
+    bool closing = false;
+    UINT_PTR watchTimer = 0;
+    __int64 nextToken = 1;
+    std::map<__int64, ICoreWebView2BrowserProcessExitedEventHandler*> exitHandlers;
+    std::map<__int64, ICoreWebView2NewBrowserVersionAvailableEventHandler*> versionHandlers;
 
     // Closes Chromium gracefully (so its profile is written out), then lets the guard
     // end whatever is left.
@@ -109,6 +124,11 @@ struct Page : std::enable_shared_from_this<Page> {
     __int64 nextToken = 1;
     std::map<__int64, ICoreWebView2NavigationCompletedEventHandler*> navHandlers;
     std::map<__int64, ICoreWebView2WebMessageReceivedEventHandler*> messageHandlers;
+    std::map<__int64, ICoreWebView2ProcessFailedEventHandler*> failHandlers;
+    // The hang probe: a trivial evaluation that the page answers at once unless its
+    // renderer is stuck.
+    bool probing = false, unresponsive = false, crashed = false;
+    ULONGLONG probeSentAt = 0;
 
     void Send(const std::string& method, const std::string& params,
               CdpConnection::Reply reply = CdpConnection::Reply());
@@ -131,7 +151,21 @@ struct Page : std::enable_shared_from_this<Page> {
     // The URL of the document in `contextId`, as the host would name it.
     std::wstring SourceOfContext(int contextId) const;
     void Close();
+    // Crash and navigation events of the renderer; true when the event was only ours.
+    bool OnProcessEvent(const std::string& method, const JsonValue& params);
+    void RaiseProcessFailed(COREWEBVIEW2_PROCESS_FAILED_KIND kind);
+    void Probe();
 };
+
+// Watches a page for renderer crashes and hangs, as the real runtime does.
+void WatchPage(const std::shared_ptr<Page>& page);
+
+// The browser's DevTools connection ended without the host closing it.
+void BrowserGone(const std::shared_ptr<Browser>& browser);
+
+// Waits, off the UI thread, for the guard to report that every browser process has
+// ended, then raises BrowserProcessExited.
+void AwaitBrowserExit(const std::shared_ptr<Browser>& browser);
 
 // Maps a host URL to what Chromium should load: "file:///C:/..." becomes the file's
 // Linux path; other URLs pass unchanged.

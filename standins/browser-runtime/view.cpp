@@ -112,7 +112,15 @@ class View final : public ComObject<ICoreWebView2, IID_ICoreWebView2> {
     STANDIN_NO_EVENT(FrameNavigationCompleted)
     STANDIN_NO_EVENT(ScriptDialogOpening)
     STANDIN_NO_EVENT(PermissionRequested)
-    STANDIN_NO_EVENT(ProcessFailed)
+    HRESULT STDMETHODCALLTYPE add_ProcessFailed(IUnknown* handler,
+                                                EventRegistrationToken* token) override {
+        return AddHandler(*page_, page_->failHandlers,
+                          reinterpret_cast<ICoreWebView2ProcessFailedEventHandler*>(handler),
+                          token);
+    }
+    HRESULT STDMETHODCALLTYPE remove_ProcessFailed(EventRegistrationToken token) override {
+        return RemoveHandler(page_->failHandlers, token);
+    }
     HRESULT STDMETHODCALLTYPE AddScriptToExecuteOnDocumentCreated(
         LPCWSTR javaScript,
         ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler* handler) override {
@@ -168,6 +176,10 @@ class View final : public ComObject<ICoreWebView2, IID_ICoreWebView2> {
     HRESULT STDMETHODCALLTYPE Reload() override {
         if (page_->closed)
             return HRESULT_FROM_WIN32(ERROR_INVALID_STATE);
+        // A renderer that does not answer is replaced, as the real runtime does, rather
+        // than asked to reload itself.
+        if (page_->unresponsive)
+            page_->Send("Runtime.terminateExecution", "{}");
         page_->Send("Page.reload", "{}");
         return S_OK;
     }
@@ -287,5 +299,6 @@ class Controller final : public ComObject<ICoreWebView2Controller, IID_ICoreWebV
 
 ICoreWebView2Controller* NewController(const std::shared_ptr<Page>& page) {
     page->CreateWindowInParent();
+    WatchPage(page);
     return new Controller(page);
 }

@@ -12,7 +12,7 @@ const { startOtaSession, digestOf, OTHER_KEY } = require('../support/ota.js');
 const { probe } = require('../support/shell.js');
 const { sleep, waitFor, BUILD_DIR, REPO } = require('../support/wine.js');
 const {
-  runtimeEnv, freePort, connectToPage, chromiumProcessesUnder,
+  runtimeEnv, freePort, connectToPage, chromiumProcessesUnder, dialogTexts,
 } = require('../support/browser-runtime.js');
 
 const NEXT = path.join(BUILD_DIR, 'OVRA-Zirer-next.exe');
@@ -68,8 +68,10 @@ async function control(patch) {
     headers: { 'content-type': 'application/json' }, body: JSON.stringify(patch) });
 }
 
+// The browser keeps the data folder for a while after every close, as a real one can:
+// the update's restart meets a folder still in use.
 function appEnv() {
-  return { ...runtimeEnv(ctx.session, { port: cdpPort }),
+  return { ...runtimeEnv(ctx.session, { port: cdpPort }), OVRA_STANDIN_LINGER_MS: '5000',
     http_proxy: `http://127.0.0.1:${ctx.server.port}`, no_proxy: '' };
 }
 
@@ -170,6 +172,95 @@ test('F5 in the window reloads the page and hostReady arrives again', async () =
   assert.equal((await seen('hostReady')).at(-1).payload.version, '1.0.4');
 });
 
+async function chatAnswers(question) {
+  await control({ reset: true, answer: '我还在，请讲。', tokenDelayMs: 10 });
+  const answers = page.locator('#stream .msg.assistant');
+  const before = await answers.count();
+  await page.locator('#input').fill(question);
+  await page.locator('#input').press('Enter');
+  await waitFor(async () => (await answers.count()) > before &&
+    (await answers.last().innerText()).includes('我还在'), { timeoutMs: 30000, what: 'an answer' });
+}
+
+// Waits for a new document of the page (the marked one gone) and returns the seconds
+// since `since`.
+async function pageBack(since, what) {
+  await waitFor(async () => {
+    await browser.close().catch(() => {});
+    try {
+      await openPage();
+      return !(await page.evaluate(() => window.__beforeFault));
+    } catch (_) { return false; }
+  }, { timeoutMs: 90000, intervalMs: 500, what });
+  return (Date.now() - since) / 1000;
+}
+
+async function markPage() {
+  await page.evaluate(() => { window.__beforeFault = true; });
+  return page.context().newCDPSession(page);
+}
+
+// The browser process itself (not one of its helpers) of this session's Chromium.
+function chromiumOfType(type) {
+  return chromiumProcessesUnder(ctx.session.dir).filter((pid) => {
+    let cmd = '';
+    try { cmd = fs.readFileSync(`/proc/${pid}/cmdline`, 'utf8'); } catch (_) { return false; }
+    return type ? cmd.includes(`--type=${type}`) : !cmd.includes('--type=');
+  });
+}
+
+test('the cockpit comes back after a renderer crash, a hung page and a killed browser', async (t) => {
+  let cdp = await markPage();
+  let at = Date.now();
+  cdp.send('Page.crash').catch(() => {});
+  t.diagnostic(`renderer crash: back after ${(await pageBack(at, 'page after a crash')).toFixed(1)} s`);
+  await chatAnswers('崩溃之后');
+
+  cdp = await markPage();
+  at = Date.now();
+  await cdp.send('Runtime.evaluate', { expression: 'setTimeout(() => { for (;;) {} }, 0); 0' });
+  t.diagnostic(`hung page: back after ${(await pageBack(at, 'page after a hang')).toFixed(1)} s`);
+  await chatAnswers('卡住之后');
+
+  // A helper process going away is the browser's own business: the page stays as it is.
+  await markPage();
+  const gpu = chromiumOfType('gpu-process');
+  for (const pid of gpu) process.kill(pid, 'SIGKILL');
+  await sleep(3000);
+  assert.equal(await page.evaluate(() => window.__beforeFault), true);
+  t.diagnostic(`gpu process killed (${gpu.length} found): page kept`);
+
+  await markPage();
+  const [main] = chromiumOfType(null);
+  assert.ok(main, 'the browser process');
+  at = Date.now();
+  process.kill(main, 'SIGKILL');
+  t.diagnostic(`browser killed: back after ${(await pageBack(at, 'page after the browser died')).toFixed(1)} s`);
+  assert.deepEqual(dialogTexts(ctx.session), []);
+  await chatAnswers('浏览器重启之后');
+  assert.equal(await text('#versionLabel'), 'v1.0.4');
+});
+
+test('200 update checks at once are answered from a few requests to the server', async () => {
+  const manifestRequests = async () =>
+    (await ctx.server.requests()).filter((r) => /version\.json/.test(r.url)).length;
+  // The page's own check a while after it loaded must not count among these.
+  const sinceLoad = await page.evaluate(() => performance.now());
+  await sleep(Math.max(0, 17000 - sinceLoad));
+  await waitFor(async () => (await seen('otaStatus')).length > 0, { what: "the page's own check" });
+  const before = await manifestRequests();
+  const answered = (await seen('otaStatus')).length;
+  await page.evaluate(() => { for (let i = 0; i < 200; i++) window.__ovra.post({ cmd: 'checkOta' }); });
+  await waitFor(async () => (await seen('otaStatus')).length - answered >= 200,
+    { timeoutMs: 60000, what: '200 answers' });
+  await sleep(2000);
+  const answers = (await seen('otaStatus')).slice(answered);
+  assert.equal(answers.length, 200);
+  assert.ok(answers.every((a) => a.payload.available === true && a.payload.version === '1.0.5'));
+  const asked = (await manifestRequests()) - before;
+  assert.ok(asked >= 1 && asked <= 3, `${asked} requests to the update server`);
+});
+
 test('window buttons maximise, restore and minimise; a second start brings it back', async () => {
   const state = async () => probe(ctx.session, 'info');
   const until = (check, what) => waitFor(async () => {
@@ -221,6 +312,30 @@ test('an update started from the page replaces the exe and the new version comes
   await browser.close().catch(() => {});
   await waitFor(() => chromiumProcessesUnder(ctx.session.dir).length === 0,
     { timeoutMs: 20000, what: 'Chromium to end with the host' });
+});
+
+test('closing the window during a stalled download exits with 0 and removes the download', async (t) => {
+  await ctx.reinstall();
+  fs.copyFileSync(NEXT, ctx.offered);
+  await ctx.server.control({ fileFault: 'stall' });
+  app = ctx.session.spawn(ctx.exeWin, [], { env: appEnv() });
+  await openPage();
+  await page.evaluate(() => { window.__stages = []; window.__ovra.on('ota', (p) => window.__stages.push(p)); });
+  await page.evaluate(() => window.__ovra.post({ cmd: 'applyOta' }));
+  await waitFor(async () => (await page.evaluate(() => window.__stages))
+    .some((s) => s.stage === 'download' && s.pct > 0), { timeoutMs: 60000, what: 'download under way' });
+  await sleep(1000);
+  const at = Date.now();
+  await page.locator('#btnClose').dispatchEvent('click');
+  const exit = await Promise.race([app.exited, sleep(30000).then(() => null)]);
+  assert.ok(exit, 'the program ended');
+  t.diagnostic(`closed during a stalled download: ended after ${((Date.now() - at) / 1000).toFixed(1)} s`);
+  assert.equal(exit.code, 0);
+  assert.deepEqual(ctx.runFiles(), []);
+  assert.deepEqual(ctx.stagedFiles(), []);
+  assert.equal(digestOf(ctx.exe), ctx.installedDigest);
+  await ctx.server.control({ fileFault: 'none' });
+  await browser.close().catch(() => {});
 });
 
 test('a digest mismatch is shown and leaves the exe alone; a check without server says no', async () => {

@@ -150,3 +150,69 @@ test('failed creation shows its box and ends with exit code 1', async () => {
     ['未检测到 Microsoft Edge WebView2 Runtime。|请到官网安装运行时后重新打开 OVRA-Zirer。']);
   assert.equal(standin.chromiumProcessesUnder(session.dir).length, 0);
 });
+
+test('a restart right after close waits out the browser still holding the data folder', async (t) => {
+  const linger = { OVRA_STANDIN_LINGER_MS: '5000' };
+  const host = await startHost(linger);
+  await waitFor(() => host.page.evaluate(() =>
+    document.getElementById('versionLabel').textContent === 'v1.0.4'), { what: 'hostReady' });
+  const closedAt = Date.now();
+  const result = await closeHost(host);
+  assert.equal(result && result.code, 0);
+  t.diagnostic(`first run ended ${((Date.now() - closedAt) / 1000).toFixed(1)} s after close`);
+  assert.ok(standin.chromiumProcessesUnder(session.dir).length > 0, 'its browser still runs');
+
+  const startedAt = Date.now();
+  const again = session.spawn(host.exe, [], { env: host.env });
+  const { browser, page } = await standin.connectToPage(host.port, '/ui/index.html');
+  await waitFor(() => page.evaluate(() =>
+    document.getElementById('versionLabel').textContent === 'v1.0.4').catch(() => false),
+  { what: 'hostReady after the restart', timeoutMs: 30000 });
+  t.diagnostic(`restart at once: page back after ${((Date.now() - startedAt) / 1000).toFixed(1)} s`);
+  assert.deepEqual(standin.dialogTexts(session), []);
+  const second = await closeHost({ browser, run: again });
+  assert.equal(second && second.code, 0);
+});
+
+test('a page that keeps crashing is not reloaded for ever: the window says so', async () => {
+  const host = await startHost();
+  let { browser, page } = host;
+  // Three crashes within a minute are reloaded; the fourth is not.
+  for (let crash = 1; crash <= 4; crash++) {
+    await page.waitForFunction(() => document.querySelectorAll('#events > *').length > 0);
+    const cdp = await page.context().newCDPSession(page);
+    cdp.send('Page.crash').catch(() => {});
+    if (crash === 4) break;
+    await sleep(1000);
+    await browser.close().catch(() => {});
+    ({ browser, page } = await waitFor(async () => {
+      try {
+        const c = await standin.connectToPage(host.port, '/ui/index.html', 5000);
+        await c.page.waitForFunction(() => document.querySelectorAll('#events > *').length > 0,
+          null, { timeout: 10000 });
+        return c;
+      } catch (_) { return null; }
+    }, { what: `page after crash ${crash}`, timeoutMs: 60000 }));
+  }
+  await browser.close().catch(() => {});
+  // The view is given up: its browser ends, the window stays with its notice and no box.
+  await waitFor(() => standin.chromiumProcessesUnder(session.dir).length === 0,
+    { what: 'the browser to be let go', timeoutMs: 20000 });
+  const win = await session.findWindow('OVRA-Zirer', { exact: true });
+  assert.ok(win);
+  assert.deepEqual(standin.dialogTexts(session), []);
+  // The notice is wider than the start-up text: light pixels well left of the centre.
+  const image = session.grab();
+  const cx = win.x + Math.trunc(win.width / 2);
+  const cy = win.y + Math.trunc(win.height / 2);
+  let light = 0;
+  for (let y = cy - 30; y <= cy + 30; y++) {
+    for (let x = cx - 400; x <= cx - 200; x++) {
+      const [r, g, b] = image.pixel(x, y);
+      if (r > 150 && g > 150 && b > 150) light++;
+    }
+  }
+  assert.ok(light > 50, `only ${light} light pixels of the notice`);
+  const result = await closeHost({ browser, run: host.run });
+  assert.equal(result && result.code, 0);
+});

@@ -1,0 +1,20 @@
+// What the host does when a process of the browser control fails while the cockpit
+// runs. UI thread only.
+#pragma once
+
+#include "webview2/webview2.h"
+
+// Registers the view's process-failed handler and the environment's runtime-update
+// handler.
+void WatchBrowserProcesses(ICoreWebView2* view);
+
+// The page's renderer ended or hangs: reload, unless it already failed more than three
+// times within a minute; then the window shows a notice instead of the page.
+// The browser process ended: every view of its environment is dead, so the browser is
+// released and created again on the same data folder. Other helper processes come back
+// by themselves.
+HRESULT OnProcessFailed(ICoreWebView2* sender, ICoreWebView2ProcessFailedEventArgs* args);
+
+// Records a renderer failure at `nowMs` (a tick count); true while reloading is still
+// worth it: no more than three failures within the last minute.
+bool RendererMayReload(unsigned long long nowMs);

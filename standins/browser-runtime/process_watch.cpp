@@ -1,0 +1,193 @@
+// The browser's processes failing as the real runtime reports it: a renderer that
+// crashes or stops answering, a browser process that goes away, and the end of all
+// browser processes once the host let go of them.
+#include "launch.h"
+#include "runtime.h"
+
+#include <thread>
+
+namespace {
+
+// How long a page may leave the probe unanswered before it counts as unresponsive.
+ULONGLONG HangMs() {
+    int ms = _wtoi(EnvVar(L"OVRA_STANDIN_HANG_MS").c_str());
+    return ms > 0 ? static_cast<ULONGLONG>(ms) : 6000;
+}
+
+class FailedArgs final : public ComObject<ICoreWebView2ProcessFailedEventArgs,
+                                          IID_ICoreWebView2ProcessFailedEventArgs> {
+  public:
+    explicit FailedArgs(COREWEBVIEW2_PROCESS_FAILED_KIND kind) : kind_(kind) {}
+    HRESULT STDMETHODCALLTYPE
+    get_ProcessFailedKind(COREWEBVIEW2_PROCESS_FAILED_KIND* kind) override {
+        if (!kind)
+            return E_POINTER;
+        *kind = kind_;
+        return S_OK;
+    }
+
+  private:
+    COREWEBVIEW2_PROCESS_FAILED_KIND kind_;
+};
+
+class ExitedArgs final : public ComObject<ICoreWebView2BrowserProcessExitedEventArgs,
+                                          IID_ICoreWebView2BrowserProcessExitedEventArgs> {
+  public:
+    explicit ExitedArgs(COREWEBVIEW2_BROWSER_PROCESS_EXIT_KIND kind) : kind_(kind) {}
+    HRESULT STDMETHODCALLTYPE
+    get_BrowserProcessExitKind(COREWEBVIEW2_BROWSER_PROCESS_EXIT_KIND* kind) override {
+        if (!kind)
+            return E_POINTER;
+        *kind = kind_;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_BrowserProcessId(UINT32* id) override {
+        if (!id)
+            return E_POINTER;
+        *id = 0; // a Linux process: no Windows id to give
+        return S_OK;
+    }
+
+  private:
+    COREWEBVIEW2_BROWSER_PROCESS_EXIT_KIND kind_;
+};
+
+// Each handler is held while it runs: it may remove itself or close the view.
+template <typename Handler, typename Sender, typename Args>
+void RaiseAll(const std::map<__int64, Handler*>& handlers, Sender* sender, Args* args) {
+    std::vector<Handler*> copy;
+    for (const auto& entry : handlers) {
+        entry.second->AddRef();
+        copy.push_back(entry.second);
+    }
+    for (Handler* handler : copy) {
+        handler->Invoke(sender, args);
+        handler->Release();
+    }
+}
+
+std::map<UINT_PTR, std::weak_ptr<Browser>> Watched;
+
+// A runtime update landed: the test asks for the event by putting this file into the
+// user data folder, where the real runtime would find a new version installed.
+void CheckNewVersion(Browser& browser) {
+    std::wstring mark = browser.folder + L"\\standin-new-version";
+    if (!DeleteFileW(mark.c_str()))
+        return;
+    std::map<__int64, ICoreWebView2NewBrowserVersionAvailableEventHandler*> handlers =
+        browser.versionHandlers;
+    RaiseAll(handlers, browser.environment, static_cast<IUnknown*>(nullptr));
+}
+
+void CALLBACK OnWatchTimer(HWND, UINT, UINT_PTR id, DWORD) {
+    auto found = Watched.find(id);
+    std::shared_ptr<Browser> browser = found == Watched.end() ? nullptr : found->second.lock();
+    if (!browser || browser->gone) {
+        KillTimer(nullptr, id);
+        Watched.erase(id);
+        if (browser)
+            browser->watchTimer = 0;
+        return;
+    }
+    CheckNewVersion(*browser);
+    std::vector<std::weak_ptr<Page>> pages = browser->pages;
+    for (const std::weak_ptr<Page>& weak : pages)
+        if (auto page = weak.lock())
+            page->Probe();
+}
+
+} // namespace
+
+bool Page::OnProcessEvent(const std::string& method, const JsonValue&) {
+    if (method == "Inspector.targetCrashed") {
+        crashed = true;
+        // The view shows the browser's error page until the host reloads.
+        RaiseProcessFailed(COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_EXITED);
+        return true;
+    }
+    if (method == "Page.frameNavigated")
+        crashed = false; // a new renderer has the page
+    return false;
+}
+
+void Page::RaiseProcessFailed(COREWEBVIEW2_PROCESS_FAILED_KIND kind) {
+    TraceProtocol("process failed: kind " + std::to_string(kind));
+    FailedArgs* args = new FailedArgs(kind);
+    std::map<__int64, ICoreWebView2ProcessFailedEventHandler*> handlers = failHandlers;
+    RaiseAll(handlers, view, static_cast<ICoreWebView2ProcessFailedEventArgs*>(args));
+    args->Release();
+}
+
+void Page::Probe() {
+    if (closed || crashed || browser->gone)
+        return;
+    if (probing) {
+        if (!unresponsive && GetTickCount64() - probeSentAt >= HangMs()) {
+            unresponsive = true;
+            RaiseProcessFailed(COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_UNRESPONSIVE);
+        }
+        return;
+    }
+    probing = true;
+    probeSentAt = GetTickCount64();
+    std::weak_ptr<Page> weak = shared_from_this();
+    // Any answer, an error included (the document went away meanwhile), shows a renderer
+    // that still handles its tasks.
+    Send("Runtime.evaluate", "{\"expression\":\"0\"}",
+         [weak](const JsonValue*, const std::string&) {
+             if (auto self = weak.lock()) {
+                 self->probing = false;
+                 self->unresponsive = false;
+             }
+         });
+}
+
+void WatchPage(const std::shared_ptr<Page>& page) {
+    std::shared_ptr<Browser> browser = page->browser;
+    browser->pages.push_back(page);
+    page->Send("Inspector.enable", "{}");
+    if (browser->watchTimer)
+        return;
+    browser->watchTimer = SetTimer(nullptr, 0, 1000, OnWatchTimer);
+    if (browser->watchTimer)
+        Watched[browser->watchTimer] = browser;
+}
+
+void BrowserGone(const std::shared_ptr<Browser>& browser) {
+    if (browser->closing || browser->gone)
+        return;
+    browser->gone = true;
+    TraceProtocol("browser: connection lost");
+    std::vector<std::weak_ptr<Page>> pages = browser->pages;
+    for (const std::weak_ptr<Page>& weak : pages) {
+        auto page = weak.lock();
+        if (page && !page->closed)
+            page->RaiseProcessFailed(COREWEBVIEW2_PROCESS_FAILED_KIND_BROWSER_PROCESS_EXITED);
+    }
+}
+
+void AwaitBrowserExit(const std::shared_ptr<Browser>& browser) {
+    SOCKET lifeline = browser->lifeline;
+    HWND ui = browser->ui;
+    std::thread([browser, lifeline, ui] {
+        // The guard writes once everything has ended, or the connection simply closes.
+        char buffer[64];
+        while (recv(lifeline, buffer, sizeof buffer, 0) > 0) {
+        }
+        PostToUi(ui, [browser] {
+            if (browser->lifeline != INVALID_SOCKET) {
+                closesocket(browser->lifeline);
+                browser->lifeline = INVALID_SOCKET;
+            }
+            BrowserGone(browser);
+            ExitedArgs* args =
+                new ExitedArgs(browser->closing ? COREWEBVIEW2_BROWSER_PROCESS_EXIT_KIND_NORMAL
+                                                : COREWEBVIEW2_BROWSER_PROCESS_EXIT_KIND_FAILED);
+            std::map<__int64, ICoreWebView2BrowserProcessExitedEventHandler*> handlers =
+                browser->exitHandlers;
+            RaiseAll(handlers, browser->environment,
+                     static_cast<ICoreWebView2BrowserProcessExitedEventArgs*>(args));
+            args->Release();
+        });
+    }).detach();
+}
