@@ -56,7 +56,7 @@ std::wstring FileNamedBy(const wchar_t* variable) {
 
 void TraceProtocol(const std::string& line) {
     static std::wstring file = FileNamedBy(L"OVRA_STANDIN_LOG");
-    AppendLine(file, line.substr(0, 600));
+    AppendLine(file, std::to_string(GetTickCount64() % 1000000) + " " + line.substr(0, 600));
 }
 
 void RecordHostCall(const std::string& line) {

@@ -24,11 +24,14 @@ set -m
 browser=$!
 set +m
 
-cat <&3 >/dev/null &
+# The program says "close" when it lets go of the browser; a program that died just
+# drops the connection.
+(read -r word <&3; [ "$word" = close ] && cat <&3 >/dev/null) &
 reader=$!
-wait -n "$browser" "$reader"
-if kill -0 "$browser" 2>/dev/null && [ "$linger_ms" -gt 0 ] 2>/dev/null; then
-  # A browser slow to let go of its profile, as a real one can be after its host ended.
+wait -n -p ended "$browser" "$reader"
+closed=$?
+if [ "$ended" = "$reader" ] && [ "$closed" -eq 0 ] && [ "$linger_ms" -gt 0 ] 2>/dev/null; then
+  # A browser slow to let go of its profile, as a real one can be after its host closed it.
   sleep "$(awk "BEGIN{print $linger_ms/1000}")"
 fi
 kill "$reader" 2>/dev/null

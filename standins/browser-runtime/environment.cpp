@@ -30,6 +30,7 @@ LPWSTR TaskString(const std::wstring& text) {
 }
 
 void Browser::Shutdown() {
+    TraceProtocol("browser: shutting down");
     closing = true;
     // With a lingering browser the host's close leaves it running for a while, as a
     // real one can be slow to let go of its profile.
@@ -44,8 +45,10 @@ void Browser::Shutdown() {
         cdp->Close();
     }
     // Half-closed: the guard ends what is left and then reports on the same connection.
-    if (lifeline != INVALID_SOCKET)
+    if (lifeline != INVALID_SOCKET) {
+        send(lifeline, "close\n", 6, 0);
         shutdown(lifeline, SD_SEND);
+    }
 }
 
 namespace {

@@ -171,15 +171,18 @@ void AwaitBrowserExit(const std::shared_ptr<Browser>& browser) {
     HWND ui = browser->ui;
     std::thread([browser, lifeline, ui] {
         // The guard writes once everything has ended, or the connection simply closes.
+        std::string said;
         char buffer[64];
-        while (recv(lifeline, buffer, sizeof buffer, 0) > 0) {
-        }
+        for (int got; said.find("exited") == std::string::npos &&
+                      (got = recv(lifeline, buffer, sizeof buffer, 0)) > 0;)
+            said.append(buffer, static_cast<size_t>(got));
         PostToUi(ui, [browser] {
             if (browser->lifeline != INVALID_SOCKET) {
                 closesocket(browser->lifeline);
                 browser->lifeline = INVALID_SOCKET;
             }
             BrowserGone(browser);
+            TraceProtocol("browser: every process has ended");
             ExitedArgs* args =
                 new ExitedArgs(browser->closing ? COREWEBVIEW2_BROWSER_PROCESS_EXIT_KIND_NORMAL
                                                 : COREWEBVIEW2_BROWSER_PROCESS_EXIT_KIND_FAILED);
