@@ -183,16 +183,20 @@ async function chatAnswers(question) {
 }
 
 // Waits for a new document of the page (the marked one gone) and returns the seconds
-// since `since`.
+// since `since`. Short attempts: a crashed or hung page does not answer at all.
 async function pageBack(since, what) {
   await waitFor(async () => {
     await browser.close().catch(() => {});
     try {
-      await openPage();
-      return !(await page.evaluate(() => window.__beforeFault));
+      ({ browser, page } = await connectToPage(cdpPort, 'ui/index.html', 3000));
+      return await Promise.race([page.evaluate(() => !window.__beforeFault &&
+        document.querySelectorAll('#events > *').length > 0 && !!window.__ovra), sleep(2000)]);
     } catch (_) { return false; }
-  }, { timeoutMs: 90000, intervalMs: 500, what });
-  return (Date.now() - since) / 1000;
+  }, { timeoutMs: 90000, intervalMs: 200, what });
+  const seconds = (Date.now() - since) / 1000;
+  await page.addInitScript(RECORD_EVENTS);
+  await page.evaluate(RECORD_EVENTS);
+  return seconds;
 }
 
 async function markPage() {
@@ -200,12 +204,15 @@ async function markPage() {
   return page.context().newCDPSession(page);
 }
 
-// The browser process itself (not one of its helpers) of this session's Chromium.
+// This session's Chromium processes of a type (none: the browser process itself), not
+// the guard that watches them.
 function chromiumOfType(type) {
   return chromiumProcessesUnder(ctx.session.dir).filter((pid) => {
-    let cmd = '';
-    try { cmd = fs.readFileSync(`/proc/${pid}/cmdline`, 'utf8'); } catch (_) { return false; }
-    return type ? cmd.includes(`--type=${type}`) : !cmd.includes('--type=');
+    let args = [];
+    try { args = fs.readFileSync(`/proc/${pid}/cmdline`, 'utf8').split('\0'); } catch (_) { return false; }
+    if (!/chromium$/.test(args[0])) return false;
+    const kind = args.find((a) => a.startsWith('--type='));
+    return type ? kind === `--type=${type}` : !kind;
   });
 }
 
