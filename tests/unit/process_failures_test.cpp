@@ -1,0 +1,80 @@
+#include <doctest/doctest.h>
+
+#include "base/globals.h"
+#include "browser/browser_state.h"
+#include "browser/process_failures.h"
+
+#include "fake_com.h"
+
+namespace {
+
+COREWEBVIEW2_PROCESS_FAILED_KIND Kind;
+
+HRESULT STDMETHODCALLTYPE GetKind(FakeObject*, COREWEBVIEW2_PROCESS_FAILED_KIND* kind) {
+    *kind = Kind;
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE Reload(FakeObject* self) {
+    Calls.push_back(std::string(self->name) + ".Reload");
+    return S_OK;
+}
+
+void Fail(Fake& view, Fake& args, COREWEBVIEW2_PROCESS_FAILED_KIND kind) {
+    Kind = kind;
+    OnProcessFailed(view.as<ICoreWebView2>(), args.as<ICoreWebView2ProcessFailedEventArgs>());
+}
+
+// Runs the work the handler left for after the control's event.
+void RunPendingTimers() {
+    MSG msg;
+    for (int i = 0; i < 20; ++i) {
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&msg);
+        Sleep(10);
+    }
+}
+
+} // namespace
+
+TEST_CASE("a failing renderer is reloaded three times a minute, then the window says so") {
+    Fake view("view"), args("args");
+    view.table[31] = reinterpret_cast<void*>(&Reload);
+    args.table[3] = reinterpret_cast<void*>(&GetKind);
+    MainWindow = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 10, 10, nullptr, nullptr,
+                                 GetModuleHandleW(nullptr), nullptr);
+    REQUIRE(MainWindow);
+    BrowserView.Share(view.as<ICoreWebView2>());
+    Calls.clear();
+
+    // Helper processes come back by themselves: no reload, nothing else.
+    Fail(view, args, COREWEBVIEW2_PROCESS_FAILED_KIND_GPU_PROCESS_EXITED);
+    Fail(view, args, COREWEBVIEW2_PROCESS_FAILED_KIND_UTILITY_PROCESS_EXITED);
+    RunPendingTimers();
+    CHECK(Calls.empty());
+
+    Fail(view, args, COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_EXITED);
+    Fail(view, args, COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_UNRESPONSIVE);
+    Fail(view, args, COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_EXITED);
+    CHECK(Calls == std::vector<std::string>{"view.Reload", "view.Reload", "view.Reload"});
+    Calls.clear();
+    Fail(view, args, COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_EXITED);
+    RunPendingTimers();
+    CHECK(Calls == std::vector<std::string>{"view.Release"});
+    CHECK_FALSE(BrowserView);
+    REQUIRE(BrowserNotice);
+
+    DestroyWindow(MainWindow);
+    MainWindow = nullptr;
+    BrowserNotice = nullptr;
+}
+
+TEST_CASE("renderer failures older than a minute no longer count") {
+    unsigned long long t = 1ull << 40;
+    CHECK(RendererMayReload(t));
+    CHECK(RendererMayReload(t + 1000));
+    CHECK(RendererMayReload(t + 2000));
+    CHECK_FALSE(RendererMayReload(t + 3000));
+    // The first two have aged out; the two after them still count.
+    CHECK(RendererMayReload(t + 61500));
+    CHECK_FALSE(RendererMayReload(t + 61600));
+}
