@@ -22,17 +22,23 @@ const wchar_t* Bool(bool value) {
 std::atomic<int> RunningTasks{0};
 
 // Requests for a check that the check under way will answer. A page that asks again
-// and again (a click per second, a script in a loop) costs one request to the server.
+// and again (a click per second, a script in a loop) costs one request to the server;
+// so do requests right after a check: its answer is still news for a moment.
+constexpr ULONGLONG FreshAnswerMs = 2000;
 std::mutex CheckMutex;
 bool CheckRunning = false;
 int CheckWaiters = 0;
+std::wstring LastAnswer;
+ULONGLONG LastAnswerAt = 0;
 
-// Ends the check under way and returns how many requests it answers.
-int TakeCheckWaiters() {
+// Ends the check under way with `payload` and returns how many requests it answers.
+int TakeCheckWaiters(const std::wstring& payload) {
     std::lock_guard<std::mutex> lock(CheckMutex);
     int waiting = CheckWaiters;
     CheckWaiters = 0;
     CheckRunning = false;
+    LastAnswer = payload;
+    LastAnswerAt = GetTickCount64();
     return waiting;
 }
 
@@ -86,21 +92,35 @@ void CheckOtaTask() {
     Guarded(
         [] {
             std::wstring payload = CheckStatusPayload(CheckOta());
-            AnswerChecks(TakeCheckWaiters(), payload);
+            AnswerChecks(TakeCheckWaiters(payload), payload);
         },
-        [] { AnswerChecks(TakeCheckWaiters(), CheckStatusPayload(OtaCheckResult())); });
+        [] {
+            std::wstring payload = CheckStatusPayload(OtaCheckResult());
+            AnswerChecks(TakeCheckWaiters(payload), payload);
+        });
 }
 
 void RequestOtaCheck() {
+    std::wstring fresh;
     {
         std::lock_guard<std::mutex> lock(CheckMutex);
-        ++CheckWaiters;
-        if (CheckRunning)
-            return;
-        CheckRunning = true;
+        if (!CheckRunning && LastAnswerAt && GetTickCount64() - LastAnswerAt < FreshAnswerMs) {
+            fresh = LastAnswer;
+        } else {
+            ++CheckWaiters;
+            if (CheckRunning)
+                return;
+            CheckRunning = true;
+        }
     }
-    if (!StartBackgroundTask(CheckOtaTask))
-        AnswerChecks(TakeCheckWaiters(), CheckStatusPayload(OtaCheckResult{}));
+    if (!fresh.empty()) {
+        EmitToPage("otaStatus", fresh);
+        return;
+    }
+    if (!StartBackgroundTask(CheckOtaTask)) {
+        std::wstring payload = CheckStatusPayload(OtaCheckResult{});
+        AnswerChecks(TakeCheckWaiters(payload), payload);
+    }
 }
 
 void ApplyOtaTask() {

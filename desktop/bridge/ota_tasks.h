@@ -11,8 +11,9 @@ void StartupOtaTask();
 // Runs one check and answers every "checkOta" request that joined it, each with one
 // "otaStatus" event.
 void CheckOtaTask();
-// A "checkOta" request: joins the check under way, or starts one. Every request gets
-// exactly one answer, also when no thread can run the check.
+// A "checkOta" request: joins the check under way, takes the answer of one that ended
+// a moment ago, or starts one. Every request gets exactly one answer, also when no
+// thread can run the check.
 void RequestOtaCheck();
 // Answers an "applyOta" request: a fresh check, then the update or the "noop" stage.
 void ApplyOtaTask();

@@ -36,6 +36,10 @@ void Browser::Shutdown() {
     // real one can be slow to let go of its profile.
     bool linger = _wtoi(EnvVar(L"OVRA_STANDIN_LINGER_MS").c_str()) > 0;
     if (cdp && cdp->open) {
+        // The views go with the host's close even while the browser stays.
+        if (linger)
+            for (const std::string& target : usedTargets)
+                cdp->Send("Target.closeTarget", "{\"targetId\":" + JsonQuote(target) + "}", "");
         if (!linger) {
             cdp->Send("Browser.close", "{}", "");
             // Give Chromium the time to write its profile (local storage) before the guard

@@ -75,12 +75,20 @@ function appEnv() {
     http_proxy: `http://127.0.0.1:${ctx.server.port}`, no_proxy: '' };
 }
 
+// Connects again until the page is there: a browser that lingers after a close answers
+// on the same DevTools port until it has gone.
 async function openPage() {
-  const c = await connectToPage(cdpPort, 'ui/index.html');
-  browser = c.browser;
-  page = c.page;
-  await page.waitForFunction(() => document.querySelectorAll('#events > *').length > 0 &&
-    window.__ovra, null, { timeout: 30000 });
+  await waitFor(async () => {
+    try {
+      ({ browser, page } = await connectToPage(cdpPort, 'ui/index.html', 5000));
+      await page.waitForFunction(() => document.querySelectorAll('#events > *').length > 0 &&
+        window.__ovra, null, { timeout: 30000 });
+      return true;
+    } catch (_) {
+      if (browser) await browser.close().catch(() => {});
+      return false;
+    }
+  }, { timeoutMs: 120000, intervalMs: 500, what: 'the page' });
   await page.addInitScript(RECORD_EVENTS);
   await page.evaluate(RECORD_EVENTS);
 }
