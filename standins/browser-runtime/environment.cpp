@@ -57,28 +57,6 @@ void Browser::Shutdown() {
 
 namespace {
 
-template <typename Handler>
-HRESULT AddTo(Browser& browser, std::map<__int64, Handler*>& handlers, IUnknown* handler,
-              EventRegistrationToken* token) {
-    if (!handler || !token)
-        return E_POINTER;
-    handler->AddRef();
-    token->value = browser.nextToken++;
-    handlers[token->value] = reinterpret_cast<Handler*>(handler);
-    return S_OK;
-}
-
-template <typename Handler>
-HRESULT RemoveFrom(std::map<__int64, Handler*>& handlers, EventRegistrationToken token) {
-    auto it = handlers.find(token.value);
-    if (it != handlers.end()) {
-        Handler* handler = it->second;
-        handlers.erase(it);
-        handler->Release();
-    }
-    return S_OK;
-}
-
 // Environment5 is the newest interface the stand-in offers; the ones between are only its
 // base slots.
 class Environment final
@@ -137,11 +115,13 @@ class Environment final
     }
     HRESULT STDMETHODCALLTYPE
     add_NewBrowserVersionAvailable(IUnknown* handler, EventRegistrationToken* token) override {
-        return AddTo(*browser_, browser_->versionHandlers, handler, token);
+        return AddToHandlers(
+            browser_->versionHandlers, browser_->nextToken,
+            reinterpret_cast<ICoreWebView2NewBrowserVersionAvailableEventHandler*>(handler), token);
     }
     HRESULT STDMETHODCALLTYPE
     remove_NewBrowserVersionAvailable(EventRegistrationToken token) override {
-        return RemoveFrom(browser_->versionHandlers, token);
+        return RemoveHandler(browser_->versionHandlers, token);
     }
     STANDIN_NOTIMPL(CreateWebResourceRequest, LPCWSTR, LPCWSTR, IStream*, LPCWSTR, IUnknown**)
     STANDIN_NOTIMPL(CreateCoreWebView2CompositionController, HWND, IUnknown*)
@@ -150,10 +130,10 @@ class Environment final
     HRESULT STDMETHODCALLTYPE
     add_BrowserProcessExited(ICoreWebView2BrowserProcessExitedEventHandler* handler,
                              EventRegistrationToken* token) override {
-        return AddTo(*browser_, browser_->exitHandlers, handler, token);
+        return AddToHandlers(browser_->exitHandlers, browser_->nextToken, handler, token);
     }
     HRESULT STDMETHODCALLTYPE remove_BrowserProcessExited(EventRegistrationToken token) override {
-        return RemoveFrom(browser_->exitHandlers, token);
+        return RemoveHandler(browser_->exitHandlers, token);
     }
 
   private:

@@ -49,20 +49,6 @@ std::string PercentEncodePath(const std::string& path) {
     return out;
 }
 
-template <typename Handler, typename Args>
-void Raise(const std::map<__int64, Handler*>& handlers, ICoreWebView2* sender, Args* args) {
-    // A handler may add or remove handlers, or close the view, while it runs.
-    std::vector<Handler*> copy;
-    for (const auto& entry : handlers) {
-        entry.second->AddRef();
-        copy.push_back(entry.second);
-    }
-    for (Handler* handler : copy) {
-        handler->Invoke(sender, args);
-        handler->Release();
-    }
-}
-
 class NavArgs final : public ComObject<ICoreWebView2NavigationCompletedEventArgs,
                                        IID_ICoreWebView2NavigationCompletedEventArgs> {
   public:

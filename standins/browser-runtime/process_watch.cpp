@@ -52,20 +52,6 @@ class ExitedArgs final : public ComObject<ICoreWebView2BrowserProcessExitedEvent
     COREWEBVIEW2_BROWSER_PROCESS_EXIT_KIND kind_;
 };
 
-// Each handler is held while it runs: it may remove itself or close the view.
-template <typename Handler, typename Sender, typename Args>
-void RaiseAll(const std::map<__int64, Handler*>& handlers, Sender* sender, Args* args) {
-    std::vector<Handler*> copy;
-    for (const auto& entry : handlers) {
-        entry.second->AddRef();
-        copy.push_back(entry.second);
-    }
-    for (Handler* handler : copy) {
-        handler->Invoke(sender, args);
-        handler->Release();
-    }
-}
-
 std::map<UINT_PTR, std::weak_ptr<Browser>> Watched;
 
 // A runtime update landed: the test asks for the event by putting this file into the
@@ -74,9 +60,7 @@ void CheckNewVersion(Browser& browser) {
     std::wstring mark = browser.folder + L"\\standin-new-version";
     if (!DeleteFileW(mark.c_str()))
         return;
-    std::map<__int64, ICoreWebView2NewBrowserVersionAvailableEventHandler*> handlers =
-        browser.versionHandlers;
-    RaiseAll(handlers, browser.environment, static_cast<IUnknown*>(nullptr));
+    Raise(browser.versionHandlers, browser.environment, static_cast<IUnknown*>(nullptr));
 }
 
 void CALLBACK OnWatchTimer(HWND, UINT, UINT_PTR id, DWORD) {
@@ -113,8 +97,7 @@ bool Page::OnProcessEvent(const std::string& method, const JsonValue&) {
 void Page::RaiseProcessFailed(COREWEBVIEW2_PROCESS_FAILED_KIND kind) {
     TraceProtocol("process failed: kind " + std::to_string(kind));
     FailedArgs* args = new FailedArgs(kind);
-    std::map<__int64, ICoreWebView2ProcessFailedEventHandler*> handlers = failHandlers;
-    RaiseAll(handlers, view, static_cast<ICoreWebView2ProcessFailedEventArgs*>(args));
+    Raise(failHandlers, view, static_cast<ICoreWebView2ProcessFailedEventArgs*>(args));
     args->Release();
 }
 
@@ -186,10 +169,8 @@ void AwaitBrowserExit(const std::shared_ptr<Browser>& browser) {
             ExitedArgs* args =
                 new ExitedArgs(browser->closing ? COREWEBVIEW2_BROWSER_PROCESS_EXIT_KIND_NORMAL
                                                 : COREWEBVIEW2_BROWSER_PROCESS_EXIT_KIND_FAILED);
-            std::map<__int64, ICoreWebView2BrowserProcessExitedEventHandler*> handlers =
-                browser->exitHandlers;
-            RaiseAll(handlers, browser->environment,
-                     static_cast<ICoreWebView2BrowserProcessExitedEventArgs*>(args));
+            Raise(browser->exitHandlers, browser->environment,
+                  static_cast<ICoreWebView2BrowserProcessExitedEventArgs*>(args));
             args->Release();
         });
     }).detach();

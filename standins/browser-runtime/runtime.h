@@ -58,6 +58,44 @@ template <typename Interface, const IID& Iid> class ComObject : public Interface
     STANDIN_NOTIMPL(add_##name, IUnknown*, EventRegistrationToken*)                                \
     STANDIN_NOTIMPL(remove_##name, EventRegistrationToken)
 
+// Raises an event. Each handler is held while it runs: it may add or remove handlers,
+// or close the view.
+template <typename Handler, typename Sender, typename Args>
+void Raise(const std::map<__int64, Handler*>& handlers, Sender* sender, Args* args) {
+    std::vector<Handler*> copy;
+    for (const auto& entry : handlers) {
+        entry.second->AddRef();
+        copy.push_back(entry.second);
+    }
+    for (Handler* handler : copy) {
+        handler->Invoke(sender, args);
+        handler->Release();
+    }
+}
+
+// Keeps a reference to `handler` under a new token.
+template <typename Handler>
+HRESULT AddToHandlers(std::map<__int64, Handler*>& handlers, __int64& nextToken, Handler* handler,
+                      EventRegistrationToken* token) {
+    if (!handler || !token)
+        return E_POINTER;
+    handler->AddRef();
+    token->value = nextToken++;
+    handlers[token->value] = handler;
+    return S_OK;
+}
+
+template <typename Handler>
+HRESULT RemoveHandler(std::map<__int64, Handler*>& handlers, EventRegistrationToken token) {
+    auto it = handlers.find(token.value);
+    if (it != handlers.end()) {
+        Handler* handler = it->second;
+        handlers.erase(it);
+        handler->Release();
+    }
+    return S_OK;
+}
+
 struct Page;
 
 struct Browser {

@@ -50,25 +50,9 @@ class Settings final : public ComObject<ICoreWebView2Settings, IID_ICoreWebView2
 template <typename Handler>
 HRESULT AddHandler(Page& page, std::map<__int64, Handler*>& handlers, Handler* handler,
                    EventRegistrationToken* token) {
-    if (!handler || !token)
-        return E_POINTER;
     if (page.closed)
         return HRESULT_FROM_WIN32(ERROR_INVALID_STATE);
-    handler->AddRef();
-    token->value = page.nextToken++;
-    handlers[token->value] = handler;
-    return S_OK;
-}
-
-template <typename Handler>
-HRESULT RemoveHandler(std::map<__int64, Handler*>& handlers, EventRegistrationToken token) {
-    auto it = handlers.find(token.value);
-    if (it != handlers.end()) {
-        Handler* handler = it->second;
-        handlers.erase(it);
-        handler->Release();
-    }
-    return S_OK;
+    return AddToHandlers(handlers, page.nextToken, handler, token);
 }
 
 class View final : public ComObject<ICoreWebView2, IID_ICoreWebView2> {
