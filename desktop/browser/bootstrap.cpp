@@ -9,6 +9,8 @@
 #include "browser/browser_state.h"
 #include "browser/com_objects.h"
 #include "browser/loader.h"
+#include "browser/navigation_guard.h"
+#include "browser/permissions.h"
 #include "browser/web_messages.h"
 
 #include <windows.h>
@@ -59,6 +61,8 @@ void PrepareDesktopView(ICoreWebView2* view) {
     EventRegistrationToken token{};
     ComPtr<MsgHandler> messages(new MsgHandler(OnWebMessageReceived));
     view->add_WebMessageReceived(messages.Get(), &token);
+    LockViewToPage(BrowserController.Get(), view);
+    AnswerPermissionRequests(view);
     // The window had the focus while it showed the start-up screen; typing goes on in
     // the page without a click.
     if (GetFocus() == MainWindow)

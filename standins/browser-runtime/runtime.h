@@ -9,6 +9,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
 // Test switches, from OVRA_STANDIN_FAULT: "create-env" (the export fails at once),
 // "env" (environment creation completes with a failure), "controller",
@@ -56,6 +57,21 @@ template <typename Interface, const IID& Iid> class ComObject : public Interface
 #define STANDIN_NO_EVENT(name)                                                                     \
     STANDIN_NOTIMPL(add_##name, IUnknown*, EventRegistrationToken*)                                \
     STANDIN_NOTIMPL(remove_##name, EventRegistrationToken)
+
+// Calls every handler in `handlers` with `args`. A handler may add or remove handlers,
+// or close the view, while it runs.
+template <typename Handler, typename Args>
+void Raise(const std::map<__int64, Handler*>& handlers, ICoreWebView2* sender, Args* args) {
+    std::vector<Handler*> copy;
+    for (const auto& entry : handlers) {
+        entry.second->AddRef();
+        copy.push_back(entry.second);
+    }
+    for (Handler* handler : copy) {
+        handler->Invoke(sender, args);
+        handler->Release();
+    }
+}
 
 struct Browser {
     HWND ui = nullptr;
@@ -110,6 +126,31 @@ struct Page : std::enable_shared_from_this<Page> {
     std::map<__int64, ICoreWebView2NavigationCompletedEventHandler*> navHandlers;
     std::map<__int64, ICoreWebView2WebMessageReceivedEventHandler*> messageHandlers;
 
+    // Navigation, new-window, drop and permission events (navigation_events.cpp).
+    bool allowExternalDrop = true;
+    std::map<__int64, ICoreWebView2NavigationStartingEventHandler*> startingHandlers;
+    std::map<__int64, ICoreWebView2NewWindowRequestedEventHandler*> newWindowHandlers;
+    std::map<__int64, ICoreWebView2PermissionRequestedEventHandler*> permissionHandlers;
+    // Who asked for the next document request: "navigate" or "reload" from the host,
+    // else the reason Chromium gave for a navigation the page started.
+    std::string nextRequestBy;
+    // For each window the page asked for, in order: whether the host handled it, so
+    // the popup Chromium opens for it is to be closed again.
+    std::vector<bool> popupsHandled;
+    // Permission answers the host let the profile keep, by kind.
+    std::map<int, COREWEBVIEW2_PERMISSION_STATE> savedPermissions;
+    std::string dropScriptId;
+
+    // Sets up the events above; part of preparing the page, before any navigation.
+    void WatchNavigations();
+    // True when `method` was one of the events above.
+    bool OnNavigationEvent(const std::string& method, const JsonValue& params);
+    void OnBrowserEvent(const std::string& method, const JsonValue& params);
+    void SetExternalDrop(bool allowed);
+    void ReleaseNavigationHandlers();
+    // `url` as Chromium has it, spelled as the real control reports it.
+    std::wstring HostAddress(const std::string& url) const;
+
     void Send(const std::string& method, const std::string& params,
               CdpConnection::Reply reply = CdpConnection::Reply());
     void OnEvent(const std::string& method, const JsonValue& params);
@@ -133,9 +174,12 @@ struct Page : std::enable_shared_from_this<Page> {
     void Close();
 };
 
-// Maps a host URL to what Chromium should load: "file:///C:/..." becomes the file's
-// Linux path; other URLs pass unchanged.
+// Maps a host URL to what Chromium should load: "file:///C:/..." (or a share) becomes
+// the file's Linux path; other URLs pass unchanged.
 std::string MapUrl(const std::wstring& uri);
+
+// A Windows file URL in the control's canonical spelling; other URLs unchanged.
+std::wstring CanonicalAddress(const std::wstring& uri);
 
 // Attaches a new page target of `browser` and prepares it; `done` gets the ready page,
 // or null.
