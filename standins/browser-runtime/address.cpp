@@ -3,6 +3,7 @@
 // reports back is spelled the way the real control spells it, which is not the way the
 // host asked: drive letter in upper case, a share \\server\share\... as
 // file://server/share/..., spaces, quotes and non-ASCII characters escaped.
+#include "base/file_url.h"
 #include "base/text.h"
 #include "launch.h"
 #include "runtime.h"
@@ -12,11 +13,6 @@
 namespace {
 
 using DosNameFn = WCHAR*(CDECL*)(LPCSTR);
-
-bool IsDriveLetter(const std::string& path) {
-    return path.size() >= 2 && isalpha(static_cast<unsigned char>(path[0])) &&
-           (path[1] == ':' || path[1] == '|');
-}
 
 std::string PercentEncodePath(const std::string& path) {
     static const char hex[] = "0123456789ABCDEF";
@@ -54,44 +50,13 @@ std::string CanonicalPath(const std::string& path) {
     return out;
 }
 
-// A file URL split into its server ("" for this machine) and its path after the
-// leading slashes, separators as slashes, escapes as given.
-void SplitFileUrl(const std::string& url, std::string& server, std::string& path) {
-    std::string rest = url.substr(5);
-    for (char& c : rest)
-        if (c == '\\')
-            c = '/';
-    size_t slashes = rest.find_first_not_of('/');
-    if (slashes == std::string::npos)
-        slashes = rest.size();
-    rest.erase(0, slashes);
-    server.clear();
-    if (slashes != 3 && slashes >= 2 && !IsDriveLetter(rest)) {
-        size_t end = rest.find('/');
-        server = rest.substr(0, end);
-        rest.erase(0, end == std::string::npos ? rest.size() : end + 1);
-        for (char& c : server)
-            c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-        if (server == "localhost")
-            server.clear();
-    }
-    path = rest;
-}
-
-bool IsFileUrl(const std::string& url) {
-    return _strnicmp(url.c_str(), "file:", 5) == 0;
-}
-
 } // namespace
 
 std::string MapUrl(const std::wstring& uri) {
     std::string url = ToUtf8(uri);
-    if (!IsFileUrl(url))
-        return url;
     size_t tail = url.find_first_of("?#");
     std::string server, path;
-    SplitFileUrl(url.substr(0, tail), server, path);
-    if (server.empty() && !IsDriveLetter(path))
+    if (!SplitFileUrl(url.substr(0, tail), server, path) || (server.empty() && !TakeDrive(path)))
         return url;
     // A query or fragment is not part of the file's name.
     std::wstring windowsPath = FromUtf8(PercentDecode(path));
@@ -100,8 +65,6 @@ std::string MapUrl(const std::wstring& uri) {
             c = L'\\';
     if (!server.empty())
         windowsPath = L"\\\\" + FromUtf8(server) + L"\\" + windowsPath;
-    else
-        windowsPath[1] = L':';
     std::string unixPath = UnixPath(windowsPath);
     if (unixPath.empty())
         return url;
@@ -111,15 +74,11 @@ std::string MapUrl(const std::wstring& uri) {
 
 std::wstring CanonicalAddress(const std::wstring& uri) {
     std::string url = ToUtf8(uri);
-    if (!IsFileUrl(url))
-        return uri;
     size_t tail = url.find_first_of("?#");
     std::string server, path;
-    SplitFileUrl(url.substr(0, tail), server, path);
-    if (IsDriveLetter(path)) {
-        path[0] = static_cast<char>(toupper(static_cast<unsigned char>(path[0])));
-        path[1] = ':';
-    }
+    if (!SplitFileUrl(url.substr(0, tail), server, path))
+        return uri;
+    TakeDrive(path);
     return FromUtf8("file://" + server + "/" + CanonicalPath(path) +
                     (tail == std::string::npos ? std::string() : url.substr(tail)));
 }
