@@ -33,8 +33,17 @@ std::wstring ModulePath() {
     }
 }
 
+std::wstring ShareSpelledPath(const std::wstring& path) {
+    for (const wchar_t* prefix : {L"\\\\?\\UNC\\", L"UNC\\"}) {
+        size_t n = std::wcslen(prefix);
+        if (path.size() > n && _wcsnicmp(path.c_str(), prefix, n) == 0)
+            return L"\\\\" + path.substr(n);
+    }
+    return path;
+}
+
 void SetExePaths() {
-    ExePath = ModulePath();
+    ExePath = ShareSpelledPath(ModulePath());
     std::wstring dir = ExePath;
     size_t cut = dir.find_last_of(L"\\/");
     if (cut == std::wstring::npos) {

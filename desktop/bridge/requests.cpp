@@ -22,12 +22,6 @@ bool StartsWithNoCase(const std::wstring& text, const wchar_t* prefix) {
     return true;
 }
 
-void OpenExternal(const std::wstring& url) {
-    if (!IsOpenableUrl(url))
-        return;
-    ShellExecuteW(nullptr, L"open", url.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
-}
-
 void StartApply() {
     if (!StartBackgroundTask(ApplyOtaTask))
         EmitToPage("ota", OtaErrorPayload(L"the update could not be started"));
@@ -46,6 +40,12 @@ bool IsOpenableUrl(const std::wstring& url) {
         return false;
     return StartsWithNoCase(url, L"http://") || StartsWithNoCase(url, L"https://") ||
            StartsWithNoCase(url, L"mailto:");
+}
+
+void OpenExternal(const std::wstring& url) {
+    if (!IsOpenableUrl(url))
+        return;
+    ShellExecuteW(nullptr, L"open", url.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
 void DispatchBridgeMessage(const std::wstring& message) {

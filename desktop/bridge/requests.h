@@ -11,5 +11,8 @@ std::wstring HostInfoPayload();
 // program or open a document.
 bool IsOpenableUrl(const std::wstring& url);
 
+// Hands `url` to the user's own browser (or mail program) when IsOpenableUrl allows it.
+void OpenExternal(const std::wstring& url);
+
 // Carries out one request given as the JSON text of an object.
 void DispatchBridgeMessage(const std::wstring& message);

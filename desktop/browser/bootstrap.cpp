@@ -10,6 +10,8 @@
 #include "browser/com_objects.h"
 #include "browser/creation_retry.h"
 #include "browser/loader.h"
+#include "browser/navigation_guard.h"
+#include "browser/permissions.h"
 #include "browser/process_failures.h"
 #include "browser/web_messages.h"
 
@@ -62,6 +64,8 @@ void PrepareDesktopView(ICoreWebView2* view) {
     ComPtr<MsgHandler> messages(new MsgHandler(OnWebMessageReceived));
     view->add_WebMessageReceived(messages.Get(), &token);
     WatchBrowserProcesses(view);
+    LockViewToPage(BrowserController.Get(), view);
+    AnswerPermissionRequests(view);
     // The window had the focus while it showed the start-up screen; typing goes on in
     // the page without a click.
     if (GetFocus() == MainWindow)

@@ -2,7 +2,7 @@
 
 #include "base/globals.h"
 #include "base/task_memory.h"
-#include "base/text.h"
+#include "browser/page_address.h"
 #include "bridge/requests.h"
 
 namespace {
@@ -14,16 +14,7 @@ bool TakeMessage(HRESULT hr, LPWSTR text, std::wstring& out) {
     return have;
 }
 
-// The URL without its fragment, with every %XX escape decoded (as UTF-8).
-std::string DocumentUrl(const std::wstring& url) {
-    return PercentDecode(WideToUtf8(url.substr(0, url.find(L'#'))));
-}
-
 } // namespace
-
-bool IsPageSource(const std::wstring& source, const std::wstring& startUrl) {
-    return !source.empty() && DocumentUrl(source) == DocumentUrl(startUrl);
-}
 
 HRESULT OnWebMessageReceived(ICoreWebView2*, ICoreWebView2WebMessageReceivedEventArgs* args) {
     if (!args)

@@ -250,9 +250,9 @@ LaunchResult LaunchChromium(const std::wstring& userDataFolder, const std::wstri
         L"--no-sandbox", L"--disable-gpu", L"--no-first-run", L"--no-default-browser-check",
         L"--disable-background-networking", L"--disable-component-update", L"--disable-sync",
         L"--disable-features=Translate,MediaRouter,OptimizationHints", L"--password-store=basic",
-        // No camera, no microphone and nobody to click "allow" here: the browser gets fake
-        // devices and grants access itself.
-        L"--use-fake-ui-for-media-stream", L"--use-fake-device-for-media-stream",
+        // No camera and no microphone here: the browser gets fake devices. Access to them
+        // is granted per request, once the host has allowed it.
+        L"--use-fake-device-for-media-stream",
         L"--remote-debugging-port=" + (cdpPort.empty() ? std::wstring(L"0") : cdpPort),
         L"--remote-allow-origins=*", L"--user-data-dir=" + FromUtf8(profileUnix)};
     bool visible = EnvVar(L"OVRA_STANDIN_VISIBLE") == L"1";

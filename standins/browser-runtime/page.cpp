@@ -34,21 +34,6 @@ const char ChannelScript[] = R"JS((function () {
   window.chrome.webview = webview;
 })();)JS";
 
-std::string PercentEncodePath(const std::string& path) {
-    static const char hex[] = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : path) {
-        if (isalnum(c) || c == '/' || c == '-' || c == '.' || c == '_' || c == '~') {
-            out += static_cast<char>(c);
-        } else {
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        }
-    }
-    return out;
-}
-
 class NavArgs final : public ComObject<ICoreWebView2NavigationCompletedEventArgs,
                                        IID_ICoreWebView2NavigationCompletedEventArgs> {
   public:
@@ -112,31 +97,12 @@ class MessageArgs final : public ComObject<ICoreWebView2WebMessageReceivedEventA
 
 } // namespace
 
-std::string MapUrl(const std::wstring& uri) {
-    std::string url = ToUtf8(uri);
-    if (url.size() < 10 || _strnicmp(url.c_str(), "file:///", 8) != 0 || url[9] != ':' ||
-        !isalpha(static_cast<unsigned char>(url[8])))
-        return url;
-    // Drop a query or fragment: they are not part of the file's name.
-    std::string path = url.substr(8, url.find_first_of("?#", 8) - 8);
-    std::wstring windowsPath = FromUtf8(PercentDecode(path));
-    for (wchar_t& c : windowsPath)
-        if (c == L'/')
-            c = L'\\';
-    std::string unixPath = UnixPath(windowsPath);
-    if (unixPath.empty())
-        return url;
-    size_t tail = url.find_first_of("?#", 8);
-    return "file://" + PercentEncodePath(unixPath) +
-           (tail == std::string::npos ? std::string() : url.substr(tail));
-}
-
 void Page::Send(const std::string& method, const std::string& params, CdpConnection::Reply reply) {
     browser->cdp->Send(method, params, sessionId, std::move(reply));
 }
 
 void Page::OnEvent(const std::string& method, const JsonValue& params) {
-    if (closed || OnProcessEvent(method, params))
+    if (closed || OnProcessEvent(method, params) || OnNavigationEvent(method, params))
         return;
     if (method == "Page.frameNavigated") {
         const JsonValue* frame = params.Find("frame");
@@ -176,6 +142,7 @@ void Page::OnEvent(const std::string& method, const JsonValue& params) {
 void Page::Navigate(const std::wstring& uri) {
     requestedUri = uri;
     requestedUrl = MapUrl(uri);
+    nextRequestBy = "navigate";
     std::weak_ptr<Page> weak = shared_from_this();
     Send("Page.navigate", "{\"url\":" + JsonQuote(requestedUrl) + "}",
          [weak](const JsonValue* result, const std::string& error) {
@@ -196,7 +163,7 @@ void Page::FinishNavigation(bool success) {
         return;
     // A new browser window may still have been coming up when it was first placed.
     PlaceBrowserWindow();
-    NavArgs* args = new NavArgs(success, ++navigations);
+    NavArgs* args = new NavArgs(success, navigations);
     Raise(navHandlers, view, static_cast<ICoreWebView2NavigationCompletedEventArgs*>(args));
     args->Release();
 }
@@ -332,13 +299,11 @@ std::wstring Page::SourceOfContext(int contextId) const {
     auto frame = frameUrls.find(context->second);
     std::string url =
         frame == frameUrls.end() || frame->second.empty() ? "about:blank" : frame->second;
-    return url == requestedUrl ? requestedUri : FromUtf8(url);
+    return HostAddress(url);
 }
 
 std::wstring Page::Source() const {
-    if (!requestedUrl.empty() && currentUrl == requestedUrl)
-        return requestedUri;
-    return FromUtf8(currentUrl.empty() ? "about:blank" : currentUrl);
+    return HostAddress(currentUrl.empty() ? "about:blank" : currentUrl);
 }
 
 void Page::Close() {
@@ -360,6 +325,7 @@ void Page::Close() {
     release(navHandlers);
     release(messageHandlers);
     release(failHandlers);
+    ReleaseNavigationHandlers();
     if (--browser->openPages == 0)
         browser->Shutdown();
     else
@@ -378,6 +344,7 @@ void Prepare(const std::shared_ptr<Page>& page, std::function<void(std::shared_p
     page->Send("Page.enable", "{}");
     page->Send("Runtime.enable", "{}");
     page->Send("Runtime.addBinding", std::string("{\"name\":\"") + BindingName + "\"}");
+    page->WatchNavigations();
     // Commands are handled in order, so the last reply means the page is ready.
     page->Send("Page.addScriptToEvaluateOnNewDocument",
                "{\"source\":" + JsonQuote(ChannelScript) + "}",

@@ -168,6 +168,31 @@ struct Page : std::enable_shared_from_this<Page> {
     bool probing = false, unresponsive = false, crashed = false;
     ULONGLONG probeSentAt = 0;
 
+    // Navigation, new-window, drop and permission events (navigation_events.cpp).
+    bool allowExternalDrop = true;
+    std::map<__int64, ICoreWebView2NavigationStartingEventHandler*> startingHandlers;
+    std::map<__int64, ICoreWebView2NewWindowRequestedEventHandler*> newWindowHandlers;
+    std::map<__int64, ICoreWebView2PermissionRequestedEventHandler*> permissionHandlers;
+    // Who asked for the next document request: "navigate" or "reload" from the host,
+    // else the reason Chromium gave for a navigation the page started.
+    std::string nextRequestBy;
+    // For each window the page asked for, in order: whether the host handled it, so
+    // the popup Chromium opens for it is to be closed again.
+    std::vector<bool> popupsHandled;
+    // Permission answers the host let the profile keep, by kind.
+    std::map<int, COREWEBVIEW2_PERMISSION_STATE> savedPermissions;
+    std::string dropScriptId;
+
+    // Sets up the events above; part of preparing the page, before any navigation.
+    void WatchNavigations();
+    // True when `method` was one of the events above.
+    bool OnNavigationEvent(const std::string& method, const JsonValue& params);
+    void OnBrowserEvent(const std::string& method, const JsonValue& params);
+    void SetExternalDrop(bool allowed);
+    void ReleaseNavigationHandlers();
+    // `url` as Chromium has it, spelled as the real control reports it.
+    std::wstring HostAddress(const std::string& url) const;
+
     void Send(const std::string& method, const std::string& params,
               CdpConnection::Reply reply = CdpConnection::Reply());
     void OnEvent(const std::string& method, const JsonValue& params);
@@ -205,9 +230,12 @@ void BrowserGone(const std::shared_ptr<Browser>& browser);
 // ended, then raises BrowserProcessExited.
 void AwaitBrowserExit(const std::shared_ptr<Browser>& browser);
 
-// Maps a host URL to what Chromium should load: "file:///C:/..." becomes the file's
-// Linux path; other URLs pass unchanged.
+// Maps a host URL to what Chromium should load: "file:///C:/..." (or a share) becomes
+// the file's Linux path; other URLs pass unchanged.
 std::string MapUrl(const std::wstring& uri);
+
+// A Windows file URL in the control's canonical spelling; other URLs unchanged.
+std::wstring CanonicalAddress(const std::wstring& uri);
 
 // Attaches a new page target of `browser` and prepares it; `done` gets the ready page,
 // or null.

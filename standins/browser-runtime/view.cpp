@@ -3,6 +3,8 @@
 
 #include <objbase.h>
 
+#include <type_traits>
+
 namespace {
 
 #define SETTING(name, field)                                                                       \
@@ -55,6 +57,17 @@ HRESULT AddHandler(Page& page, std::map<__int64, Handler*>& handlers, Handler* h
     return AddToHandlers(handlers, page.nextToken, handler, token);
 }
 
+// Events declared with a loosely typed handler: the pointer is the handler's interface.
+#define STANDIN_EVENT(name, handlers)                                                              \
+    HRESULT STDMETHODCALLTYPE add_##name(IUnknown* handler, EventRegistrationToken* token)         \
+        override {                                                                                 \
+        using Handler = std::remove_pointer_t<decltype(page_->handlers)::mapped_type>;             \
+        return AddHandler(*page_, page_->handlers, reinterpret_cast<Handler*>(handler), token);    \
+    }                                                                                              \
+    HRESULT STDMETHODCALLTYPE remove_##name(EventRegistrationToken token) override {               \
+        return RemoveHandler(page_->handlers, token);                                              \
+    }
+
 class View final : public ComObject<ICoreWebView2, IID_ICoreWebView2> {
   public:
     explicit View(std::shared_ptr<Page> page) : page_(std::move(page)) { page_->view = this; }
@@ -80,7 +93,7 @@ class View final : public ComObject<ICoreWebView2, IID_ICoreWebView2> {
         return S_OK;
     }
     STANDIN_NOTIMPL(NavigateToString, LPCWSTR)
-    STANDIN_NO_EVENT(NavigationStarting)
+    STANDIN_EVENT(NavigationStarting, startingHandlers)
     STANDIN_NO_EVENT(ContentLoading)
     STANDIN_NO_EVENT(SourceChanged)
     STANDIN_NO_EVENT(HistoryChanged)
@@ -95,16 +108,8 @@ class View final : public ComObject<ICoreWebView2, IID_ICoreWebView2> {
     STANDIN_NO_EVENT(FrameNavigationStarting)
     STANDIN_NO_EVENT(FrameNavigationCompleted)
     STANDIN_NO_EVENT(ScriptDialogOpening)
-    STANDIN_NO_EVENT(PermissionRequested)
-    HRESULT STDMETHODCALLTYPE add_ProcessFailed(IUnknown* handler,
-                                                EventRegistrationToken* token) override {
-        return AddHandler(*page_, page_->failHandlers,
-                          reinterpret_cast<ICoreWebView2ProcessFailedEventHandler*>(handler),
-                          token);
-    }
-    HRESULT STDMETHODCALLTYPE remove_ProcessFailed(EventRegistrationToken token) override {
-        return RemoveHandler(page_->failHandlers, token);
-    }
+    STANDIN_EVENT(PermissionRequested, permissionHandlers)
+    STANDIN_EVENT(ProcessFailed, failHandlers)
     HRESULT STDMETHODCALLTYPE AddScriptToExecuteOnDocumentCreated(
         LPCWSTR javaScript,
         ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler* handler) override {
@@ -185,7 +190,7 @@ class View final : public ComObject<ICoreWebView2, IID_ICoreWebView2> {
     STANDIN_NOTIMPL(GoForward)
     STANDIN_NOTIMPL(GetDevToolsProtocolEventReceiver, LPCWSTR, IUnknown**)
     STANDIN_NOTIMPL(Stop)
-    STANDIN_NO_EVENT(NewWindowRequested)
+    STANDIN_EVENT(NewWindowRequested, newWindowHandlers)
     STANDIN_NO_EVENT(DocumentTitleChanged)
     STANDIN_NOTIMPL(get_DocumentTitle, LPWSTR*)
     STANDIN_NOTIMPL(AddHostObjectToScript, LPCWSTR, VARIANT*)
@@ -206,9 +211,21 @@ class View final : public ComObject<ICoreWebView2, IID_ICoreWebView2> {
     std::shared_ptr<Page> page_;
 };
 
-class Controller final : public ComObject<ICoreWebView2Controller, IID_ICoreWebView2Controller> {
+// The controller answers for its later versions too, as a current runtime does.
+class Controller final : public ComObject<ICoreWebView2Controller4, IID_ICoreWebView2Controller4> {
   public:
     explicit Controller(std::shared_ptr<Page> page) : page_(page), view_(new View(page)) {}
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+        if (out && (IsEqualIID(riid, IID_ICoreWebView2Controller) ||
+                    IsEqualIID(riid, IID_ICoreWebView2Controller2) ||
+                    IsEqualIID(riid, IID_ICoreWebView2Controller3))) {
+            *out = static_cast<ICoreWebView2Controller4*>(this);
+            AddRef();
+            return S_OK;
+        }
+        return ComObject::QueryInterface(riid, out);
+    }
 
     HRESULT STDMETHODCALLTYPE get_IsVisible(BOOL* visible) override {
         if (!visible)
@@ -270,6 +287,27 @@ class Controller final : public ComObject<ICoreWebView2Controller, IID_ICoreWebV
         if (!*view)
             return HRESULT_FROM_WIN32(ERROR_INVALID_STATE);
         view_->AddRef();
+        return S_OK;
+    }
+
+    STANDIN_NOTIMPL(get_DefaultBackgroundColor, COREWEBVIEW2_COLOR*)
+    STANDIN_NOTIMPL(put_DefaultBackgroundColor, COREWEBVIEW2_COLOR)
+    STANDIN_NOTIMPL(get_RasterizationScale, double*)
+    STANDIN_NOTIMPL(put_RasterizationScale, double)
+    STANDIN_NOTIMPL(get_ShouldDetectMonitorScaleChanges, BOOL*)
+    STANDIN_NOTIMPL(put_ShouldDetectMonitorScaleChanges, BOOL)
+    STANDIN_NO_EVENT(RasterizationScaleChanged)
+    STANDIN_NOTIMPL(get_BoundsMode, COREWEBVIEW2_BOUNDS_MODE*)
+    STANDIN_NOTIMPL(put_BoundsMode, COREWEBVIEW2_BOUNDS_MODE)
+    HRESULT STDMETHODCALLTYPE get_AllowExternalDrop(BOOL* value) override {
+        if (!value)
+            return E_POINTER;
+        *value = page_->allowExternalDrop ? TRUE : FALSE;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE put_AllowExternalDrop(BOOL value) override {
+        RecordHostCall(std::string("drop ") + (value ? "1" : "0"));
+        page_->SetExternalDrop(value != FALSE);
         return S_OK;
     }
 

@@ -3,13 +3,15 @@
 // stand-in: typing reaches the page without a click (at start, after a restore, after a
 // second start), the view's first paint is the page's dark colour, and moves, minimising
 // and a change of monitor scale reach the control. The stand-in records what the host
-// told the controller; keys reach its page only through the keyboard focus.
+// told the controller; keys reach its page only through the keyboard focus. The view keeps
+// our page whatever is dropped on it or opened from it, and the page keeps working the
+// window when the program starts from a path the browser spells differently.
 
 const { test, before, after } = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const path = require('node:path');
-const { startWineSession, waitFor, sleep } = require('../support/wine.js');
+const { startWineSession, waitFor, sleep, EXE } = require('../support/wine.js');
 const { probe } = require('../support/shell.js');
 const standin = require('../support/browser-runtime.js');
 
@@ -160,4 +162,117 @@ test('a visible browser shows the page alone over the client area and follows th
     const result = await closeHost(host);
     assert.equal(result && result.code, 0);
   }
+});
+
+// Makes the user's browser, as Wine's shell starts it for a web link, a script that
+// writes down what it was given.
+function recordOpenedLinks() {
+  const log = path.join(session.dir, 'opened-links.txt');
+  const script = path.join(session.dir, 'user-browser.sh');
+  fs.writeFileSync(script, `#!/bin/sh\necho "$@" >> '${log}'\n`, { mode: 0o755 });
+  const r = require('node:child_process').spawnSync('wine', ['reg', 'add',
+    'HKCU\\Software\\Wine\\WineBrowser', '/v', 'Browsers', '/d', script, '/f'],
+  { env: session.env, stdio: 'ignore', timeout: 60000 });
+  assert.equal(r.status, 0);
+  return () => (fs.existsSync(log) ? fs.readFileSync(log, 'utf8') : '');
+}
+
+test('the cockpit stays put under drops, navigations and new windows; camera and microphone yes, location no', async () => {
+  const opened = recordOpenedLinks();
+  const host = await startHost();
+  const { page } = host;
+  try {
+    assert.ok(host.record().includes('drop 0'), 'external drop turned off');
+    await page.evaluate(() => { window.__sameDocument = true; });
+    const cdp = await page.context().newCDPSession(page);
+    const data = { items: [{ mimeType: 'text/uri-list', data: 'https://example.com/dropped' }],
+      dragOperationsMask: 1 | 2 | 16 };
+    for (const type of ['dragEnter', 'dragOver', 'drop']) {
+      await cdp.send('Input.dispatchDragEvent', { type, x: 400, y: 300, data });
+    }
+    await page.evaluate(() => { location.href = 'https://example.com/away'; });
+    await page.evaluate(() => { location.href = 'file:///C:/windows/win.ini'; });
+    await page.evaluate(() => {
+      window.open('https://example.com/popup');
+      const link = Object.assign(document.createElement('a'),
+        { href: 'https://example.com/blank', target: '_blank' });
+      document.body.appendChild(link);
+      link.click();
+      link.remove();
+      window.open('file:///C:/windows/notepad.exe');
+    });
+
+    // The camera and microphone buttons work without anybody answering a prompt.
+    await page.locator('#btnCam').click();
+    await page.locator('#btnMic').click();
+    await waitFor(async () => (await page.locator('#btnCam').innerText()).includes('关闭视频') &&
+      (await page.locator('#btnMic').innerText()).includes('关闭语音') || null,
+    { what: 'camera and microphone on', timeoutMs: 20000 });
+    const located = await page.evaluate(() => new Promise((resolve) => {
+      navigator.geolocation.getCurrentPosition(() => resolve('granted'),
+        (e) => resolve(e.code === e.PERMISSION_DENIED ? 'denied' : `error ${e.code}`));
+    }));
+    assert.equal(located, 'denied');
+    // Nothing was kept in the profile: the next request asks the host again and is
+    // granted again.
+    assert.equal(await page.evaluate(() => navigator.mediaDevices.getUserMedia({ audio: true })
+      .then((s) => { s.getTracks().forEach((t) => t.stop()); return 'ok'; }, (e) => e.name)), 'ok');
+
+    // Web links went to the user's browser, nothing else did.
+    await waitFor(() => (opened().match(/example\.com/g) || []).length >= 2 || null,
+      { what: 'web links in the user browser', timeoutMs: 20000 });
+    // The same document, not even reloaded, and no popup of the control's own.
+    assert.equal(await page.evaluate(() => window.__sameDocument), true);
+    assert.match(page.url(), /\/ui\/index\.html$/);
+    const { targetInfos } = await cdp.send('Target.getTargets');
+    assert.deepEqual(targetInfos.filter((t) => t.type === 'page' && t.openerId), []);
+    assert.deepEqual(opened().trim().split('\n').sort(),
+      ['https://example.com/blank', 'https://example.com/popup']);
+    // The buttons took the page's focus: back to the chat box, as a user would.
+    await page.locator('#input').click();
+    assert.equal(await typeAndRead(host, 'still here'), 'still here');
+  } finally {
+    const result = await closeHost(host);
+    assert.equal(result && result.code, 0);
+  }
+});
+
+// Starts the program as `exe` (a Windows path) and works the window with the page's own
+// buttons: they only do anything when the host takes the page's requests as its own.
+async function windowButtonsWork(exe) {
+  const port = await standin.freePort();
+  const env = standin.runtimeEnv(session, { port });
+  const run = session.spawn(exe, [], { env });
+  let browser;
+  try {
+    const found = await standin.connectToPage(port, '/ui/index.html');
+    browser = found.browser;
+    const { page } = found;
+    await waitFor(() => page.evaluate(() =>
+      document.getElementById('versionLabel').textContent === 'v1.0.4').catch(() => false),
+    { what: 'hostReady' });
+    await page.locator('#btnMax').click();
+    await state((w) => w.zoomed === 1, 'maximised by the page');
+    await page.locator('#btnMax').click();
+    await state((w) => w.zoomed === 0, 'restored by the page');
+    await page.locator('#btnClose').click();
+    const result = await Promise.race([run.exited, sleep(15000).then(() => null)]);
+    assert.equal(result && result.code, 0, 'closed by the page');
+  } finally {
+    if (browser) await browser.close().catch(() => {});
+    run.child.kill('SIGKILL');
+  }
+}
+
+test('started from a lower-case path or from a share, the page still works the window', async () => {
+  const dir = path.join(session.cDrive, 'apps', 'ovra');
+  fs.mkdirSync(dir, { recursive: true });
+  fs.copyFileSync(EXE, path.join(dir, 'OVRA-Zirer.exe'));
+  await windowButtonsWork('c:\\apps\\ovra\\ovra-zirer.exe');
+
+  // \\server\share\... reaches the folder Wine maps for it under dosdevices\unc.
+  const unc = path.join(session.prefix, 'dosdevices', 'unc', 'ovrasrv');
+  fs.mkdirSync(unc, { recursive: true });
+  fs.symlinkSync(path.join(session.cDrive, 'apps'), path.join(unc, 'tools'));
+  await windowButtonsWork('\\\\ovrasrv\\tools\\ovra\\OVRA-Zirer.exe');
 });

@@ -2,6 +2,7 @@
 
 #include "base/globals.h"
 #include "base/task_memory.h"
+#include "browser/page_address.h"
 #include "browser/web_messages.h"
 
 #include <windows.h>
@@ -64,6 +65,49 @@ TEST_CASE("a message source is our page when it names the loaded document") {
     CHECK_FALSE(IsPageSource(L"https://example.com/ui/index.html", page));
 }
 
+TEST_CASE("our page is recognised in the browser's canonical spelling") {
+    // Started from a lower-case path: the browser upper-cases the drive letter.
+    const std::wstring lower = L"file:///c:/apps/ovra zirer/ui/index.html";
+    CHECK(IsPageSource(L"file:///C:/apps/ovra%20zirer/ui/index.html", lower));
+    CHECK(IsPageSource(L"file:///C:/apps/ovra zirer/ui/index.html#chat", lower));
+    CHECK(IsPageSource(L"file:///c:/apps/ovra%20zirer/ui/index.html",
+                       L"file:///C:/apps/ovra zirer/ui/index.html"));
+    CHECK_FALSE(IsPageSource(L"file:///D:/apps/ovra%20zirer/ui/index.html", lower));
+    CHECK_FALSE(IsPageSource(L"file:///C:/apps/ovra%20zirer/ui/other.html", lower));
+
+    // Started from a share: we navigate to file://///server/share/..., the browser
+    // names it file://server/share/...
+    const std::wstring share = L"file://///fileserver/tools/OVRA-Zirer/ui/index.html";
+    CHECK(IsPageSource(L"file://fileserver/tools/OVRA-Zirer/ui/index.html", share));
+    CHECK(IsPageSource(L"file://FileServer/tools/OVRA-Zirer/ui/index.html", share));
+    CHECK(IsPageSource(L"file:////fileserver/tools/OVRA-Zirer/ui/index.html", share));
+    CHECK_FALSE(IsPageSource(L"file://otherserver/tools/OVRA-Zirer/ui/index.html", share));
+    CHECK_FALSE(IsPageSource(L"file:///tools/OVRA-Zirer/ui/index.html", share));
+    CHECK_FALSE(IsPageSource(L"file://fileserver/tools/OVRA-Zirer/ui/index.html", lower));
+
+    // Non-ASCII and special characters come escaped, non-ASCII as UTF-8.
+    const std::wstring wide = L"file:///C:/\u7528\u6237/50%25 %231/ui/index.html";
+    CHECK(IsPageSource(L"file:///C:/%E7%94%A8%E6%88%B7/50%25%20%231/ui/index.html", wide));
+    CHECK_FALSE(IsPageSource(L"file:///C:/%E7%94%A8%E6%88%B7/50%25%20", wide));
+    CHECK(
+        IsPageSource(L"file://localhost/C:/apps/ui/index.html", L"file:///C:/apps/ui/index.html"));
+    CHECK_FALSE(IsPageSource(L"https://c/apps/ui/index.html", L"file:///c:/apps/ui/index.html"));
+}
+
+TEST_CASE("a requester is ours when it names our page or only its origin") {
+    const std::wstring page = L"file:///c:/apps/ui/index.html";
+    CHECK(IsPageOrigin(L"file:///C:/apps/ui/index.html", page));
+    CHECK(IsPageOrigin(L"file:///", page));
+    CHECK_FALSE(IsPageOrigin(L"file:///C:/apps/ui/other.html", page));
+    CHECK_FALSE(IsPageOrigin(L"file://server/", page));
+    CHECK_FALSE(IsPageOrigin(L"https://example.com/", page));
+    CHECK_FALSE(IsPageOrigin(L"", page));
+    const std::wstring share = L"file://///server/share/ui/index.html";
+    CHECK(IsPageOrigin(L"file://SERVER/", share));
+    CHECK_FALSE(IsPageOrigin(L"file:///", share));
+    CHECK_FALSE(IsPageOrigin(L"file://other/", share));
+}
+
 TEST_CASE("only messages from our page are carried out") {
     HWND window = CreateWindowExW(0, L"STATIC", L"messages-test", 0, 0, 0, 10, 10, HWND_MESSAGE,
                                   nullptr, GetModuleHandleW(nullptr), nullptr);
@@ -76,6 +120,8 @@ TEST_CASE("only messages from our page are carried out") {
     Args fromOther(L"file:///C:/app/ui/other.html", request);
     Args noSource(nullptr, request);
     Args fromPage(L"file:///C:/app/ui/index.html", request);
+    Args fromShare(L"file://server/app/ui/index.html", request);
+    OnWebMessageReceived(nullptr, &fromShare);
     OnWebMessageReceived(nullptr, &fromFrame);
     OnWebMessageReceived(nullptr, &fromOther);
     OnWebMessageReceived(nullptr, &noSource);
