@@ -7,6 +7,7 @@
 #include "app/window.h"
 #include "bridge/ota_tasks.h"
 #include "browser/bootstrap.h"
+#include "ota/trial.h"
 
 #include <windows.h>
 #include <objbase.h>
@@ -69,6 +70,7 @@ int RunDesktopHost() {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
 
     PreparePage();
+    StartUpdateTrial();
     int exitCode = 1;
     if (ShowMainWindow()) {
         if (StartBrowser()) {
