@@ -137,6 +137,7 @@ std::string BuildSwapScript(const SwapScriptPaths& paths, bool restart) {
          "ping -n 3 127.0.0.1 >nul\r\n"
          "goto backup\r\n"
          ":replace\r\n"
+         "if not exist \"%NEW%\" goto giveup\r\n"
          "move /Y \"%NEW%\" \"%APP%\" >nul 2>&1\r\n"
          "if not exist \"%NEW%\" goto swapped\r\n"
          "set /a TRIES+=1\r\n"

@@ -8,8 +8,8 @@
 
 #include <windows.h>
 
-#include <cstring>
 #include <mutex>
+#include <string>
 #include <system_error>
 #include <thread>
 
@@ -33,12 +33,14 @@ std::string ReadWord(HANDLE file) {
     return word;
 }
 
+// A whole line: Wine's `set /p` drops the last character of a last line without a break.
 bool Rewrite(HANDLE file, const char* word) {
     LARGE_INTEGER start = {};
-    DWORD length = static_cast<DWORD>(std::strlen(word));
+    std::string line = std::string(word) + "\r\n";
+    DWORD length = static_cast<DWORD>(line.size());
     DWORD written = 0;
     return SetFilePointerEx(file, start, nullptr, FILE_BEGIN) &&
-           WriteFile(file, word, length, &written, nullptr) && written == length &&
+           WriteFile(file, line.data(), length, &written, nullptr) && written == length &&
            SetEndOfFile(file) && FlushFileBuffers(file);
 }
 

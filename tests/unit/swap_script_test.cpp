@@ -74,7 +74,7 @@ TrialFiles PrepareTrial(const std::wstring& folderName, const char* state) {
     REQUIRE(WriteTextFile(f.app, "new build"));
     REQUIRE(CopyFileW(f.oldProgram.c_str(), f.backup.c_str(), FALSE));
     if (state)
-        REQUIRE(WriteTextFile(f.trial, state));
+        REQUIRE(WriteTextFile(f.trial, std::string(state) + "\r\n"));
     SwapScriptPaths paths;
     paths.app = WideToUtf8(ScriptSafePath(f.app));
     paths.backup = WideToUtf8(ScriptSafePath(f.backup));
@@ -193,7 +193,7 @@ TEST_CASE("a program that ends on trial is rolled back; one that passes or has n
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     REQUIRE(held != INVALID_HANDLE_VALUE);
     DWORD written = 0;
-    REQUIRE(WriteFile(held, "running", 7, &written, nullptr));
+    REQUIRE(WriteFile(held, "running\r\n", 9, &written, nullptr));
     HANDLE script = StartScript(f.script);
     CHECK(WaitForSingleObject(script, 4000) == WAIT_TIMEOUT);
     CHECK(ReadFile(f.app) == "new build");

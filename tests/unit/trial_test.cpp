@@ -31,10 +31,10 @@ TEST_CASE("a pending trial is claimed by one start, held until it passes; an und
     CHECK_FALSE(Exists(UndoneMarkerPath(ExePath)));
 
     ShowTrialPassed();
-    CHECK(ReadFile(marker) == "passed");
+    CHECK(ReadFile(marker) == "passed\r\n");
     // A decided trial is the watcher's to clear, not a new one to start.
     StartUpdateTrial();
-    CHECK(ReadFile(marker) == "passed");
+    CHECK(ReadFile(marker) == "passed\r\n");
 
     CHECK_FALSE(ReadManifest("{\"version\":\"1.0.5\",\"url\":\"http://u/a.exe\"}").available);
     CHECK(ReadManifest("{\"version\":\"1.0.6\",\"url\":\"http://u/a.exe\"}").available);
