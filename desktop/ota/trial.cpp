@@ -2,6 +2,7 @@
 
 #include "base/files.h"
 #include "base/globals.h"
+#include "base/paths.h"
 #include "base/text.h"
 #include "ota/ota_log.h"
 #include "ota/update.h"
@@ -74,8 +75,25 @@ bool StartWatcher() {
     script.app = WideToUtf8(ScriptSafePath(ExePath));
     script.backup = WideToUtf8(ScriptSafePath(ExePath + L".bak"));
     SetTrialPaths(ExePath, AppVersion, script);
-    return WriteTextFile(paths.script, BuildTrialScript(script)) &&
-           StartHiddenScript(paths.script, nullptr);
+    if (!WriteTextFile(paths.script, BuildTrialScript(script)))
+        return false;
+    // Started directly rather than through the shell, which may take seconds to return:
+    // once CreateProcess has, the watcher runs even if this process dies the next moment.
+    wchar_t system[MAX_PATH] = {};
+    UINT n = GetSystemDirectoryW(system, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH)
+        return false;
+    std::wstring cmd = JoinPath(system, L"cmd.exe");
+    std::wstring line = L"\"" + cmd + L"\" /s /c \"\"" + paths.script + L"\"\"";
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessW(cmd.c_str(), &line[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                        nullptr, &si, &pi))
+        return false;
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return true;
 }
 
 void GiveUpIfNotPassed() {

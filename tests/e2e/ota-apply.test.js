@@ -10,6 +10,7 @@ const path = require('node:path');
 const { execFileSync } = require('node:child_process');
 const { startOtaSession, startUpdateServer, waitFor, TEST_KEY } = require('../support/ota.js');
 const { probe } = require('../support/shell.js');
+const { chromiumProcessesUnder } = require('../support/browser-runtime.js');
 const { writeRelease } = require('../../scripts/release.js');
 
 let ctx;
@@ -276,7 +277,9 @@ const marker = (suffix) => {
 
 // The old program is back, whole, without a backup, and its start took the undone note.
 async function expectRolledBack(mark, why) {
-  await waitFor(() => rolledBack(mark, why), { timeoutMs: 120000, what: 'the roll-back' });
+  await waitFor(() => rolledBack(mark, why), { timeoutMs: 120000, what: 'the roll-back' }).catch((e) => {
+    throw new Error(`${e.message}; log: ${ctx.logSince(mark).join(' | ')}; trial: ${marker('.trial')}`);
+  });
   assert.equal(ctx.digestOf(ctx.exe), ctx.installedDigest);
   assert.equal(fs.existsSync(`${ctx.exe}.bak`), false);
   assert.equal(marker('.trial'), null);
@@ -286,6 +289,8 @@ async function expectRolledBack(mark, why) {
 async function closeWindow() {
   await probe(ctx.session, 'close');
   await waitFor(() => !ctx.session.windows('^OVRA-Zirer$').length, { timeoutMs: 30000, what: 'the window to close' });
+  await waitFor(() => chromiumProcessesUnder(ctx.session.dir).length === 0,
+    { timeoutMs: 20000, what: 'Chromium to end with the program' });
 }
 
 test('a page-started update to a release that cannot open its window is rolled back and the page says so', async () => {
@@ -326,8 +331,9 @@ test('a new program killed during its first desktop start after --apply-ota is r
   const mark = ctx.logMark();
   // Its page never reports loaded, so it stays on trial until it is killed.
   const app = await ctx.startDesktop({ OVRA_STANDIN_FAULT: 'nav-hang' });
-  await waitFor(() => marker('.trial') === 'running' && ctx.scripts().length === 1,
+  await waitFor(() => ctx.logSince(mark).includes('update trial: 1.0.5 started'),
     { timeoutMs: 60000, what: 'the trial and its watcher' });
+  assert.equal(marker('.trial'), 'running');
   app.run.child.kill('SIGKILL');
   await app.run.exited;
   await expectRolledBack(mark, 'ended before it came up');
