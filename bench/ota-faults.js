@@ -6,7 +6,8 @@
 // and the last console line the user saw. The trial rows then start the new program on
 // the desktop (Chromium-backed runtime stand-in) and add the OTA log's verdict and what
 // the page of the program running afterwards showed.
-//   node bench/ota-faults.js      (OVRA_BUILD_DIR selects the build, default build/)
+//   node bench/ota-faults.js [pattern]   (OVRA_BUILD_DIR selects the build, default build/;
+//                                        a pattern runs only the rows whose names match it)
 const { execFileSync, spawnSync } = require('node:child_process');
 const fs = require('node:fs');
 const path = require('node:path');
@@ -160,7 +161,8 @@ async function main() {
   ctx = await startOtaSession();
   const rows = [];
   try {
-    for (const fault of FAULTS) {
+    const only = process.argv[2] ? new RegExp(process.argv[2]) : null;
+    for (const fault of FAULTS.filter(([name]) => !only || only.test(name))) {
       const row = await runFault(fault);
       rows.push(row);
       process.stderr.write(`${row.name}: ${row.runnable ? 'runnable' : 'BROKEN'} ${row.version}\n`);
