@@ -75,13 +75,9 @@ TrialFiles PrepareTrial(const std::wstring& folderName, const char* state) {
     REQUIRE(CopyFileW(f.oldProgram.c_str(), f.backup.c_str(), FALSE));
     if (state)
         REQUIRE(WriteTextFile(f.trial, std::string(state) + "\r\n"));
-    SwapScriptPaths paths;
-    paths.app = WideToUtf8(ScriptSafePath(f.app));
-    paths.backup = WideToUtf8(ScriptSafePath(f.backup));
-    paths.trial = WideToUtf8(ScriptSafePath(f.trial));
-    paths.undone = WideToUtf8(ScriptSafePath(f.undone));
-    paths.log = WideToUtf8(ScriptSafePath(f.log));
-    paths.version = "1.0.5";
+    auto safe = [](const std::wstring& path) { return WideToUtf8(ScriptSafePath(path)); };
+    SwapScriptPaths paths{
+        "", safe(f.app), safe(f.backup), "", safe(f.trial), safe(f.undone), safe(f.log), "1.0.5"};
     REQUIRE(WriteTextFile(f.script, BuildTrialScript(paths)));
     return f;
 }
@@ -92,6 +88,17 @@ void CheckRolledBack(const TrialFiles& f, const std::string& why) {
     CHECK_FALSE(Exists(f.trial));
     CHECK(Trimmed(ReadFile(f.undone)) == "1.0.5");
     CHECK(ReadFile(f.log) == "update rolled back: 1.0.5 " + why + "\r\n");
+}
+
+// The script waits while `held` is held, and rolls back once it is let go.
+void RollBackOnceReleased(const TrialFiles& f, HANDLE held, DWORD holdMs) {
+    HANDLE script = StartScript(f.script);
+    CHECK(WaitForSingleObject(script, holdMs) == WAIT_TIMEOUT);
+    CHECK(ReadFile(f.app) == "new build");
+    CloseHandle(held);
+    CHECK(WaitForSingleObject(script, 60000) == WAIT_OBJECT_0);
+    CloseHandle(script);
+    CheckRolledBack(f, "ended before it came up");
 }
 
 } // namespace
@@ -194,13 +201,7 @@ TEST_CASE("a program that ends on trial is rolled back; one that passes or has n
     REQUIRE(held != INVALID_HANDLE_VALUE);
     DWORD written = 0;
     REQUIRE(WriteFile(held, "running\r\n", 9, &written, nullptr));
-    HANDLE script = StartScript(f.script);
-    CHECK(WaitForSingleObject(script, 4000) == WAIT_TIMEOUT);
-    CHECK(ReadFile(f.app) == "new build");
-    CloseHandle(held);
-    CHECK(WaitForSingleObject(script, 60000) == WAIT_OBJECT_0);
-    CloseHandle(script);
-    CheckRolledBack(f, "ended before it came up");
+    RollBackOnceReleased(f, held, 4000);
 
     f = PrepareTrial(L"timeout", "timeout");
     RunScript(f.script);
@@ -223,13 +224,7 @@ TEST_CASE("a roll-back waits while the backup is held") {
     HANDLE held = CreateFileW(f.backup.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     REQUIRE(held != INVALID_HANDLE_VALUE);
-    HANDLE script = StartScript(f.script);
-    CHECK(WaitForSingleObject(script, 7000) == WAIT_TIMEOUT);
-    CHECK(ReadFile(f.app) == "new build");
-    CloseHandle(held);
-    CHECK(WaitForSingleObject(script, 60000) == WAIT_OBJECT_0);
-    CloseHandle(script);
-    CheckRolledBack(f, "ended before it came up");
+    RollBackOnceReleased(f, held, 7000);
 }
 
 TEST_CASE("a swap without restart leaves an unwatched trial; a failed one leaves none") {
