@@ -88,6 +88,7 @@ const char* const WatchSection =
     "set /a WAITED+=1\r\n"
     "if %WAITED% GEQ 180 goto rollback\r\n"
     "set \"WHY=%VER% did not start\"\r\n"
+    "if \"%STATE%\"==\"unwatched\" set \"STATE=pending\"\r\n"
     "if \"%STATE%\"==\"pending\" if %WAITED% GEQ 90 goto rollback\r\n"
     "goto watching\r\n"
     ":kept\r\n"

@@ -33,11 +33,11 @@ std::string BuildSwapScript(const SwapScriptPaths& paths, bool restart);
 
 // Script text that watches a new program on trial through its marker, about once a
 // second: "passed" (or no marker at all) keeps it; "running" readable again means it
-// ended before it came up, "timeout" that it gave up on itself, and "pending" for about
-// 90 s that it never started. Then the backup is renamed back over it (retried for
-// about two minutes while it is held), the undone marker written, "update rolled back:
-// <reason>" appended to the log and the old program started. `staged` and `started`
-// are not used.
+// ended before it came up, "timeout" that it gave up on itself, and "pending" (or
+// "unwatched") for about 90 s that it never started. Then the backup is renamed back
+// over it (retried for about two minutes while it is held), the undone marker written,
+// "update rolled back: <reason>" appended to the log and the old program started.
+// `staged` and `started` are not used.
 std::string BuildTrialScript(const SwapScriptPaths& paths);
 
 // A form of `path` the command interpreter reads the same under any code page: the

@@ -137,8 +137,12 @@ void StartUpdateTrial() {
         CloseHandle(file); // a trial already decided: the watcher's to clear
         return;
     }
-    if (!Rewrite(file, "running") || (state == "unwatched" && !StartWatcher())) {
-        Release(file, "passed");
+    // The watcher first: should this process die before it marks the trial running, the
+    // watcher finds it never started.
+    if ((state == "unwatched" && !StartWatcher()) || !Rewrite(file, "running")) {
+        // No marker counts as passed for a watcher, and leaves nothing stale without one.
+        CloseHandle(file);
+        DeleteFileW(TrialMarkerPath(ExePath).c_str());
         return;
     }
     OtaLog("update trial: " + WideToUtf8(AppVersion) + " started");
