@@ -3,19 +3,23 @@
 // --apply-ota against the update server stand-in (or a hostile machine), then, once any
 // swap script has ended, the installed program is run with --version. Prints one row per
 // fault: whether the installed program still runs (and which version), the exit code
-// and the last console line the user saw.
-//   node bench/ota-faults.js      (OVRA_BUILD_DIR selects the build, default build/)
+// and the last console line the user saw. The trial rows then start the new program on
+// the desktop (Chromium-backed runtime stand-in) and add the OTA log's verdict and what
+// the page of the program running afterwards showed.
+//   node bench/ota-faults.js [pattern]   (OVRA_BUILD_DIR selects the build, default build/;
+//                                        a pattern runs only the rows whose names match it)
 const { execFileSync, spawnSync } = require('node:child_process');
 const fs = require('node:fs');
 const path = require('node:path');
 const { startOtaSession, waitFor, OTHER_KEY } = require('../tests/support/ota.js');
+const { probe } = require('../tests/support/shell.js');
 
 const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
 let ctx;
 
-// Holds the installed exe open (others may read it) until the returned stop is awaited.
-async function holdExe(ms) {
-  const locker = ctx.session.spawn(ctx.fixture('file_locker.exe'), [ctx.exeWin, String(ms), 'read']);
+// Holds the installed exe (or another file) open, others may read it, for `ms`.
+async function holdExe(ms, file = ctx.exeWin) {
+  const locker = ctx.session.spawn(ctx.fixture('file_locker.exe'), [file, String(ms), 'read']);
   let out = '';
   locker.child.stdout.on('data', (d) => { out += d; });
   await waitFor(() => out.includes('locked'), { timeoutMs: 30000, what: 'the exe to be held' });
@@ -27,6 +31,35 @@ function scriptProcesses(name) {
   const ps = spawnSync('ps', ['-eo', 'pid=,args='], { encoding: 'utf8' }).stdout.split('\n');
   return ps.map((l) => l.trim()).filter((l) => /cmd(\.exe)?\b/i.test(l) && l.includes(name))
     .map((l) => Number(l.split(/\s+/)[0]));
+}
+
+// After a console update: waits for the swap, then starts the new program on the desktop.
+async function startTrial(apply, env) {
+  const r = await apply();
+  await waitFor(() => ctx.scripts().length === 0, { timeoutMs: 180000, what: 'the swap' });
+  const mark = ctx.logMark();
+  return { r, mark, app: await ctx.startDesktop(env) };
+}
+
+// The trial's verdict in the OTA log and what the page of the program running then shows;
+// closes that program.
+async function trialOutcome({ r, mark, app }) {
+  const verdict = await waitFor(() => ctx.logSince(mark).find((l) =>
+    /^update (not )?rolled back|^update trial: \S+ passed/.test(l)),
+  { timeoutMs: 240000, what: 'the trial to end' });
+  let shown = 'no page';
+  try {
+    const { browser, page } = await ctx.openPage(app.port);
+    const event = page.locator('#events > *', { hasText: '升级失败' });
+    await event.first().waitFor({ timeout: 30000 }).catch(() => {});
+    shown = (await event.count()) ? (await event.first().innerText()).replace(/^.* · /, '') :
+      `page v${(await page.locator('#versionLabel').innerText()).replace(/^v/, '')}, no notice`;
+    await browser.close().catch(() => {});
+  } catch (_) { /* the page never came */ }
+  await probe(ctx.session, 'close').catch(() => {});
+  await waitFor(() => !ctx.session.windows('^OVRA-Zirer$').length, { timeoutMs: 30000, what: 'close' })
+    .catch(() => {});
+  return { code: r.code, line: `${verdict} | page: ${shown}` };
 }
 
 const FAULTS = [
@@ -84,6 +117,25 @@ const FAULTS = [
     await locker.exited;
     return r;
   }],
+  ['broken-at-start release (trial)', { file: 'OVRA-Zirer-broken.exe' }, async (apply) =>
+    trialOutcome(await startTrial(apply))],
+  ['killed during the trial', {}, async (apply) => {
+    const trial = await startTrial(apply);
+    await waitFor(() => fs.existsSync(`${ctx.exe}.trial`) &&
+      fs.readFileSync(`${ctx.exe}.trial`, 'utf8').startsWith('running'), { timeoutMs: 60000, intervalMs: 50,
+      what: 'the trial' });
+    trial.app.run.child.kill('SIGKILL');
+    return trialOutcome(trial);
+  }],
+  ['held backup during roll-back (20 s)', { file: 'OVRA-Zirer-broken.exe' }, async (apply) => {
+    const r = await apply();
+    await waitFor(() => ctx.scripts().length === 0, { timeoutMs: 180000, what: 'the swap' });
+    const locker = await holdExe(20000, `${ctx.exeWin}.bak`);
+    const mark = ctx.logMark();
+    const outcome = await trialOutcome({ r, mark, app: await ctx.startDesktop() });
+    await locker.exited;
+    return outcome;
+  }],
 ];
 
 async function runFault([name, change, scenario]) {
@@ -109,7 +161,8 @@ async function main() {
   ctx = await startOtaSession();
   const rows = [];
   try {
-    for (const fault of FAULTS) {
+    const only = process.argv[2] ? new RegExp(process.argv[2]) : null;
+    for (const fault of FAULTS.filter(([name]) => !only || only.test(name))) {
       const row = await runFault(fault);
       rows.push(row);
       process.stderr.write(`${row.name}: ${row.runnable ? 'runnable' : 'BROKEN'} ${row.version}\n`);

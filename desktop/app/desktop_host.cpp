@@ -9,6 +9,7 @@
 #include "bridge/ota_tasks.h"
 #include "browser/bootstrap.h"
 #include "browser/browser_exit.h"
+#include "ota/trial.h"
 
 #include <windows.h>
 #include <objbase.h>
@@ -76,6 +77,7 @@ int RunDesktopHost() {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
 
     PreparePage();
+    StartUpdateTrial();
     int exitCode = 1;
     if (ShowMainWindow()) {
         if (StartBrowser()) {

@@ -6,6 +6,7 @@
 #include "base/paths.h"
 #include "base/task_memory.h"
 #include "bridge/emit.h"
+#include "bridge/trial_report.h"
 #include "browser/browser_state.h"
 #include "browser/com_objects.h"
 #include "browser/creation_retry.h"
@@ -14,6 +15,7 @@
 #include "browser/permissions.h"
 #include "browser/process_failures.h"
 #include "browser/web_messages.h"
+#include "ota/trial.h"
 
 #include <windows.h>
 #include <objbase.h>
@@ -41,9 +43,12 @@ void CheckRuntimeInstalled() {
         return;
     LPWSTR version = nullptr;
     HRESULT hr = BrowserVersionEntry(nullptr, &version);
-    if (FAILED(hr) || !version)
+    if (FAILED(hr) || !version) {
+        // The window is up and tells the user what is missing: the program works.
+        ShowTrialPassed();
         ShowErrorBox(L"未检测到 Microsoft Edge WebView2 Runtime。\n请到官网安装运行时后重新打开 "
                      L"OVRA-Zirer。");
+    }
     TakeTaskString(version);
 }
 
@@ -200,7 +205,10 @@ HRESULT OnControllerCreated(HRESULT errorCode, ICoreWebView2Controller* controll
     return S_OK;
 }
 
-HRESULT OnNavigationCompleted(ICoreWebView2*, ICoreWebView2NavigationCompletedEventArgs*) {
+HRESULT OnNavigationCompleted(ICoreWebView2*, ICoreWebView2NavigationCompletedEventArgs* args) {
     EmitToPage("hostReady", std::wstring(L"{\"version\":\"") + AppVersion + L"\"}");
+    BOOL loaded = FALSE;
+    if (args && SUCCEEDED(args->get_IsSuccess(&loaded)) && loaded)
+        ReportPageUp();
     return S_OK;
 }

@@ -16,7 +16,8 @@ struct OtaCheckResult {
 };
 
 // Fills a result from a manifest body and logs the comparison line. `available` needs a
-// remote version newer than the built-in one and a download URL.
+// remote version newer than the built-in one, not the one undone before this start,
+// and a download URL.
 OtaCheckResult ReadManifest(const std::string& body);
 
 // ReadManifest for a build whose manifests must be signed with `publicKey` (see

@@ -9,10 +9,10 @@
 #include "ota/program_check.h"
 #include "ota/sha256.h"
 #include "ota/swap_script.h"
+#include "ota/trial.h"
 #include "ota/verify.h"
 
 #include <objbase.h>
-#include <shellapi.h>
 
 uint32_t VersionCheckMs = 30000;
 uint32_t ScriptStartMs = 20000;
@@ -63,23 +63,18 @@ bool Stage(const std::wstring& download, const std::wstring& staged) {
 // The script is started and then shows it runs; a command processor that is missing,
 // blocked or ends at once is a failed update, not a launched one.
 bool LaunchScript(const UpdatePaths& paths) {
-    SHELLEXECUTEINFOW info = {};
-    info.cbSize = sizeof(info);
-    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC;
-    info.lpVerb = L"open";
-    info.lpFile = paths.script.c_str();
-    info.nShow = SW_HIDE;
-    if (!ShellExecuteExW(&info))
+    HANDLE process = nullptr;
+    if (!StartHiddenScript(paths.script, &process))
         return false;
     ULONGLONG deadline = GetTickCount64() + ScriptStartMs;
     while (!FileExists(paths.started) && GetTickCount64() <= deadline) {
-        if (!info.hProcess)
+        if (!process)
             Sleep(50);
-        else if (WaitForSingleObject(info.hProcess, 50) == WAIT_OBJECT_0)
+        else if (WaitForSingleObject(process, 50) == WAIT_OBJECT_0)
             break; // ended: the look below tells whether it wrote the mark first
     }
-    if (info.hProcess)
-        CloseHandle(info.hProcess);
+    if (process)
+        CloseHandle(process);
     return FileExists(paths.started);
 }
 
@@ -146,6 +141,7 @@ UpdateResult RunLocked(const OtaCheckResult& result, bool restart, const UpdateR
     script.app = WideToUtf8(ScriptSafePath(ExePath));
     script.backup = WideToUtf8(ScriptSafePath(ExePath + L".bak"));
     script.started = WideToUtf8(ScriptSafePath(paths.started));
+    SetTrialPaths(ExePath, result.version, script);
     if (!WriteTextFile(paths.script, BuildSwapScript(script, restart)))
         return Failed(UpdateOutcome::NotApplied, paths, L"cannot write the update script");
     Call(report.launching);

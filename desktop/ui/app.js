@@ -1175,7 +1175,10 @@
     } else if (p.stage === 'apply') {
       $('otaNotes').textContent = '正在应用升级并重启…';
     } else if (p.stage === 'error') {
-      toast('升级失败: ' + messageOf(p.message, '未知错误'), 'bad');
+      // The toast goes after a few seconds; the event list keeps what happened.
+      const text = '升级失败: ' + messageOf(p.message, '未知错误');
+      toast(text, 'bad');
+      logEvent(text);
     }
   });
 

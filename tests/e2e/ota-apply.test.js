@@ -1,6 +1,7 @@
 'use strict';
 // --apply-ota of the real exe under Wine: download through the update server stand-in,
-// digest check by the verifier stand-in, and the swap done by Wine's own cmd.
+// digest check by the verifier stand-in, and the swap done by Wine's own cmd. Then the
+// trial of what was swapped in: updates that do not come up are rolled back.
 
 const { test, before, after, beforeEach } = require('node:test');
 const assert = require('node:assert/strict');
@@ -8,6 +9,8 @@ const fs = require('node:fs');
 const path = require('node:path');
 const { execFileSync } = require('node:child_process');
 const { startOtaSession, startUpdateServer, waitFor, TEST_KEY } = require('../support/ota.js');
+const { probe } = require('../support/shell.js');
+const { chromiumProcessesUnder } = require('../support/browser-runtime.js');
 const { writeRelease } = require('../../scripts/release.js');
 
 let ctx;
@@ -139,7 +142,8 @@ test('a second update while one is running is refused and changes nothing', asyn
   const first = ctx.spawn(['--apply-ota']);
   let out = '';
   first.child.stdout.on('data', (d) => { out += d; });
-  await waitFor(() => out.includes('upgrading'), { timeoutMs: 30000, what: 'first update' });
+  // Its first progress line comes after it logged its download, which must not count.
+  await waitFor(() => /download \d+%/.test(out), { timeoutMs: 30000, what: 'first update' });
   const mark = ctx.logMark();
   const second = await ctx.run(['--apply-ota']);
   assert.equal(second.code, 4, second.stdout);
@@ -265,4 +269,74 @@ test('a program held by another process for a minute is replaced once it is free
   assert.equal(ctx.stagedFiles().length, 1);
   await locker.exited;
   await expectReplaced(60000);
+});
+
+const rolledBack = (mark, why) => ctx.logSince(mark).includes(`update rolled back: 1.0.5 ${why}`);
+const marker = (suffix) => {
+  try { return fs.readFileSync(`${ctx.exe}${suffix}`, 'utf8').trim(); } catch (_) { return null; }
+};
+
+// The old program is back, whole, without a backup, and its start took the undone note.
+async function expectRolledBack(mark, why) {
+  await waitFor(() => rolledBack(mark, why), { timeoutMs: 120000, what: 'the roll-back' }).catch((e) => {
+    throw new Error(`${e.message}; log: ${ctx.logSince(mark).join(' | ')}; trial: ${marker('.trial')}`);
+  });
+  assert.equal(ctx.digestOf(ctx.exe), ctx.installedDigest);
+  assert.equal(fs.existsSync(`${ctx.exe}.bak`), false);
+  assert.equal(marker('.trial'), null);
+  await waitFor(() => marker('.undone') === null, { timeoutMs: 30000, what: 'the old program to start' });
+}
+
+async function closeWindow() {
+  await probe(ctx.session, 'close');
+  await waitFor(() => !ctx.session.windows('^OVRA-Zirer$').length, { timeoutMs: 30000, what: 'the window to close' });
+  await waitFor(() => chromiumProcessesUnder(ctx.session.dir).length === 0,
+    { timeoutMs: 20000, what: 'Chromium to end with the program' });
+}
+
+test('a page-started update to a release that cannot open its window is rolled back and the page says so', async () => {
+  await ctx.server.control({ file: 'OVRA-Zirer-broken.exe' });
+  const mark = ctx.logMark();
+  const app = await ctx.startDesktop();
+  let { browser, page } = await ctx.openPage(app.port);
+  await page.evaluate(() => window.__ovra.post({ cmd: 'applyOta' }));
+  const exit = await Promise.race([app.run.exited, new Promise((r) => setTimeout(r, 120000))]);
+  assert.ok(exit && exit.code === 0, 'the window closed for the update');
+  await browser.close().catch(() => {});
+  await expectRolledBack(mark, 'ended before it came up');
+
+  // The old program, started by the roll-back on the same runtime, tells the user once
+  // and does not offer the same version again.
+  ({ browser, page } = await ctx.openPage(app.port));
+  try {
+    await page.locator('#events', { hasText: '升级失败: update to 1.0.5 failed and was undone' })
+      .waitFor({ timeout: 60000 });
+    const status = await page.evaluate(() => new Promise((resolve) => {
+      window.__ovra.on('otaStatus', resolve);
+      window.__ovra.post({ cmd: 'checkOta' });
+    }));
+    assert.deepEqual(status, { available: false, version: '1.0.5' });
+    assert.equal(await page.locator('#versionLabel').innerText(), 'v1.0.4');
+  } finally {
+    await browser.close().catch(() => {});
+    await closeWindow();
+  }
+});
+
+test('a new program killed during its first desktop start after --apply-ota is rolled back', async () => {
+  const r = await ctx.run(['--apply-ota']);
+  assert.equal(r.code, 0, r.stdout);
+  await waitFor(() => ctx.digestOf(ctx.exe) === ctx.offeredDigest && ctx.scripts().length === 0,
+    { timeoutMs: 60000, what: 'the swap' });
+  assert.equal(marker('.trial'), 'unwatched');
+  const mark = ctx.logMark();
+  // Its page never reports loaded, so it stays on trial until it is killed.
+  const app = await ctx.startDesktop({ OVRA_STANDIN_FAULT: 'nav-hang' });
+  await waitFor(() => ctx.logSince(mark).includes('update trial: 1.0.5 started'),
+    { timeoutMs: 60000, what: 'the trial and its watcher' });
+  assert.equal(marker('.trial'), 'running');
+  app.run.child.kill('SIGKILL');
+  await app.run.exited;
+  await expectRolledBack(mark, 'ended before it came up');
+  await closeWindow();
 });

@@ -147,6 +147,8 @@ test('update pill and dialog decisions', async (t) => {
     assert.equal(await pillText(page), '请升级 新版本');
     await emit(page, 'ota', { stage: 'error' });
     assert.match(await page.textContent('#toasts .toast.bad'), /^升级失败: 未知错误$/);
+    // The event list keeps it after the toast has gone.
+    assert.match(await page.textContent('#events .event'), / · 升级失败: 未知错误$/);
     assert.doesNotMatch(await page.textContent('body'), /undefined/);
     await page.context().close();
   });

@@ -9,9 +9,12 @@ const crypto = require('node:crypto');
 const fs = require('node:fs');
 const path = require('node:path');
 const { startWineSession, waitFor, BUILD_DIR, EXE, REPO } = require('./wine.js');
+const { freePort, runtimeEnv, connectToPage } = require('./browser-runtime.js');
 
 // The next release: the same program built one version up.
 const NEXT = path.join(BUILD_DIR, 'OVRA-Zirer-next.exe');
+// The next release as one that answers --version but cannot open its window.
+const BROKEN = path.join(BUILD_DIR, 'OVRA-Zirer-broken.exe');
 const FIXTURES = path.join(BUILD_DIR, 'tests', 'unit');
 // An update's own files: in the temporary folder, and the staged program beside the exe.
 const RUN_FILE = /^OVRA-Zirer\.[0-9A-Fa-f-]+\.(new\.exe|update\.cmd(\.started)?)$/;
@@ -74,6 +77,7 @@ async function startOtaSession() {
   const offered = path.join(root, 'OVRA-Zirer.exe');
   fs.copyFileSync(NEXT, offered);
   fs.copyFileSync(EXE, path.join(root, 'OVRA-Zirer-1.0.4.exe'));
+  fs.copyFileSync(BROKEN, path.join(root, 'OVRA-Zirer-broken.exe'));
   const server = await startUpdateServer(root);
 
   const appDir = path.join(session.cDrive, ...FOLDER.split('\\'));
@@ -110,6 +114,19 @@ async function startOtaSession() {
     spawn(args) {
       return session.spawn(exeWin, args, { env: proxyEnv });
     },
+    // Starts the installed program on the Chromium-backed runtime stand-in. Whatever it
+    // starts (the swap script, the program after it) inherits the same DevTools port.
+    async startDesktop(extraEnv = {}) {
+      const port = await freePort();
+      const env = { ...proxyEnv, ...runtimeEnv(session, { port }), ...extraEnv };
+      return { port, run: session.spawn(exeWin, [], { env }) };
+    },
+    // The page of the program started with `port`, once its script has set up the hub.
+    async openPage(port) {
+      const { browser, page } = await connectToPage(port, '/ui/index.html');
+      await page.waitForFunction(() => window.__ovra, null, { timeout: 30000 });
+      return { browser, page };
+    },
     // Log lines written since `mark` (a byte offset from logMark()).
     logMark: () => (fs.existsSync(logFile) ? fs.statSync(logFile).size : 0),
     logSince(mark) {
@@ -120,7 +137,7 @@ async function startOtaSession() {
     async reinstall() {
       await waitFor(() => ctx.scripts().length === 0, { timeoutMs: 150000, what: 'swap script to end' });
       fs.copyFileSync(EXE, exe);
-      fs.rmSync(`${exe}.bak`, { force: true });
+      for (const suffix of ['.bak', '.trial', '.undone']) fs.rmSync(`${exe}${suffix}`, { force: true });
       for (const f of ctx.runFiles()) fs.rmSync(path.join(temp, f), { force: true });
       for (const f of ctx.stagedFiles()) fs.rmSync(path.join(appDir, f), { force: true });
       await server.control({ manifestFault: 'none', fileFault: 'none', sha256: null,
@@ -136,4 +153,4 @@ async function startOtaSession() {
   return ctx;
 }
 
-module.exports = { startOtaSession, startUpdateServer, digestOf, waitFor, TEST_KEY, OTHER_KEY, NEXT };
+module.exports = { startOtaSession, startUpdateServer, digestOf, waitFor, TEST_KEY, OTHER_KEY, NEXT, BROKEN };
