@@ -38,23 +38,25 @@
   const TRANSCRIBE_LANGUAGE = 'zh';
   const TRANSCRIBE_TIMEOUT_MS = 15000;
   const WAV_RATE = 16000;
-  // Utterances: level above the noise floor this long starts one, quiet this
-  // long ends it; kept before its start and after its last sound; shorter
-  // ones are dropped, longer ones cut. Speech this long over the cockpit's
-  // own voice stops it.
-  const VAD_ONSET_MS = 150;
-  const VAD_END_MS = 700;
-  const VAD_PRE_ROLL_MS = 300;
-  const VAD_TAIL_MS = 150;
-  const VAD_MIN_MS = 300;
-  const VAD_MAX_MS = 30000;
-  const VAD_FLOOR_RATIO = 3;
-  const VAD_MIN_LEVEL = 0.004;
-  // The microphone arrives in blocks large enough to survive a busy page
-  // and is judged in frames small enough to place starts and ends closely.
-  const VAD_BLOCK = 4096;
-  const VAD_FRAME = 512;
-  const BARGE_IN_MS = 600;
+  // Utterances: level above the noise floor (times a ratio, at least a
+  // minimum) this long starts one, quiet this long ends it; kept before its
+  // start and after its last sound; shorter ones are dropped, longer ones
+  // cut. The microphone arrives in blocks large enough to survive a busy
+  // page and is judged in frames small enough to place starts and ends
+  // closely. Sound this long over the cockpit's own voice stops it.
+  const VAD = Object.freeze({
+    onsetMs: 150,
+    endMs: 700,
+    preRollMs: 300,
+    tailMs: 150,
+    minMs: 300,
+    maxMs: 30000,
+    floorRatio: 3,
+    minLevel: 0.004,
+    block: 4096,
+    frame: 512,
+    bargeInMs: 600,
+  });
   const USABLE_MODELS = ['edge-tts', 'zimage-turbo'];
   const MISSING_WEIGHTS = ['Velmo-Flash-Next-AD', 'Velmo-35B-A3B'];
   const TOOLS = [
@@ -1189,12 +1191,12 @@
   // Taps the microphone for utterance detection. The node's output is
   // silent; it is connected only because the browser runs it that way.
   function startUtterances(ctx, source) {
-    const tap = ctx.createScriptProcessor(VAD_BLOCK, 1, 1);
+    const tap = ctx.createScriptProcessor(VAD.block, 1, 1);
     tap.onaudioprocess = (e) => {
       if (state.capture !== capture) return;
       const block = new Float32Array(e.inputBuffer.getChannelData(0));
-      for (let at = 0; at < block.length; at += VAD_FRAME) {
-        hearBlock(block.subarray(at, at + VAD_FRAME), ctx.sampleRate);
+      for (let at = 0; at < block.length; at += VAD.frame) {
+        hearBlock(block.subarray(at, at + VAD.frame), ctx.sampleRate);
       }
     };
     source.connect(tap);
@@ -1233,8 +1235,8 @@
     const v = state.vad;
     const ms = (block.length / rate) * 1000;
     const level = levelOf(block);
-    if (!v.floor) v.floor = level || VAD_MIN_LEVEL;
-    const loud = level > Math.max(v.floor * VAD_FLOOR_RATIO, VAD_MIN_LEVEL);
+    if (!v.floor) v.floor = level || VAD.minLevel;
+    const loud = level > Math.max(v.floor * VAD.floorRatio, VAD.minLevel);
     // A room that stays louder lifts the floor even while it counts as
     // sound, so lasting noise ends its utterance instead of running on.
     if (loud) v.floor += (level - v.floor) * 0.0003;
@@ -1244,7 +1246,7 @@
     v.recentMs += ms;
     if (loud) {
       v.onsetMs += ms;
-      if (v.onsetMs >= VAD_ONSET_MS) utteranceStarts(v, rate);
+      if (v.onsetMs >= VAD.onsetMs) utteranceStarts(v, rate);
       return;
     }
     v.onsetMs = 0;
@@ -1254,7 +1256,7 @@
   }
 
   function trimRecent(v, ms, rate) {
-    const keep = VAD_PRE_ROLL_MS + VAD_ONSET_MS + ms;
+    const keep = VAD.preRollMs + VAD.onsetMs + ms;
     while (v.recentMs - (v.recent[0].length / rate) * 1000 >= keep) {
       v.recentMs -= (v.recent.shift().length / rate) * 1000;
     }
@@ -1263,7 +1265,7 @@
   function utteranceStarts(v, rate) {
     // What came before the sound's start, up to the pre-roll, is kept.
     const before = v.recentMs - v.onsetMs;
-    const dropMs = Math.max(0, before - VAD_PRE_ROLL_MS);
+    const dropMs = Math.max(0, before - VAD.preRollMs);
     const dropSamples = Math.round((dropMs / 1000) * rate);
     const all = concatBlocks(v.recent);
     v.utterance = {
@@ -1294,13 +1296,13 @@
       u.quietMs += ms;
     }
     // Sound for that long, not clicks spread over that long, is a voice.
-    if (!u.bargedIn && u.loudMs >= BARGE_IN_MS && state.vadOn && state.ttsBusy) {
+    if (!u.bargedIn && u.loudMs >= VAD.bargeInMs && state.vadOn && state.ttsBusy) {
       u.bargedIn = true;
       logEvent('检测到插话，已停止播报');
       stopAll();
     }
-    const ended = u.quietMs >= VAD_END_MS;
-    if (ended || u.ms >= VAD_MAX_MS) {
+    const ended = u.quietMs >= VAD.endMs;
+    if (ended || u.ms >= VAD.maxMs) {
       v.phase = 'quiet';
       v.utterance = null;
       utteranceEnds(u, rate, !ended);
@@ -1318,9 +1320,9 @@
 
   function utteranceEnds(u, rate, cut) {
     if (state.asrRoute === 'service') $('partialAsr').textContent = '';
-    if (!cut && u.soundTo - u.soundFrom < VAD_MIN_MS) return;
+    if (!cut && u.soundTo - u.soundFrom < VAD.minMs) return;
     if (state.asrRoute !== 'service') return;
-    const keepMs = cut ? u.ms : Math.min(u.ms, u.soundTo + VAD_TAIL_MS);
+    const keepMs = cut ? u.ms : Math.min(u.ms, u.soundTo + VAD.tailMs);
     const samples = concatBlocks(u.samples).subarray(0, Math.round((keepMs / 1000) * rate));
     const wav = wavFile(resample(samples, rate, WAV_RATE), WAV_RATE);
     $('partialAsr').textContent = '🎙 正在识别…';
