@@ -52,7 +52,7 @@
     minMs: 300,
     maxMs: 30000,
     floorRatio: 3,
-    minLevel: 0.004,
+    minLevel: 0.01,
     block: 4096,
     frame: 512,
     bargeInMs: 600,
