@@ -101,7 +101,9 @@ before(async () => {
   // The next release is on offer: the same program, one version up.
   fs.copyFileSync(NEXT, ctx.offered);
   offeredDigest = digestOf(ctx.offered);
-  voice = recording(path.join(ctx.session.dir, 'microphone.wav'), [3000, SAID[0], 5000, SAID[1], 3000]);
+  // The browser's recognition fails only after a while on a busy machine, so the
+  // first phrase comes late enough for the service to be listening by then.
+  voice = recording(path.join(ctx.session.dir, 'microphone.wav'), [12000, SAID[0], 5000, SAID[1], 3000]);
   ai = await startAiService();
   cdpPort = await freePort();
   appStarted = Date.now();
@@ -167,7 +169,7 @@ test('spoken phrases reach the chat through the AI service, the browser\'s recog
   await page.locator('#btnVad').click();
   await page.locator('#btnMic').click();
   await waitFor(async () => /^AI 服务语音识别在听/.test(await text('#composerHint')),
-    { timeoutMs: 10000, what: 'the service route' }).catch(async (err) => {
+    { timeoutMs: 12000, what: 'the service route' }).catch(async (err) => {
     throw new Error(`${err.message}; the page's events: ${await text('#events')}`);
   });
   const aiLog = async () => (await fetch(`http://127.0.0.1:${AI_PORT}/__log`)).json();
