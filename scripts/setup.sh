@@ -15,6 +15,7 @@ packages=(
   doctest-dev                 # C++ unit tests
   fonts-noto-cjk              # the Chinese texts on screen
   fonts-noto-color-emoji      # the emoji of the page's buttons in screenshots
+  espeak-ng lame              # the AI service stand-in's spoken audio, the tests' microphone
 )
 
 installed() {

@@ -30,6 +30,33 @@
   const ASR_RETRY_MS = 500;
   const ASR_RETRY_MAX_MS = 10000;
   const ASR_FAILS_SHOWN = 3;
+  // Browser recognition failing with one of these cannot work here; the AI
+  // service's transcription listens instead until the microphone goes off.
+  const ASR_FATAL_ERRORS = ['network', 'service-not-allowed', 'language-not-supported', 'audio-capture'];
+  // Transcription by the AI service: the request's constants and time limit.
+  const TRANSCRIBE_MODEL = 'whisper-1';
+  const TRANSCRIBE_LANGUAGE = 'zh';
+  const TRANSCRIBE_TIMEOUT_MS = 15000;
+  const WAV_RATE = 16000;
+  // Utterances: level above the noise floor (times a ratio, at least a
+  // minimum) this long starts one, quiet this long ends it; kept before its
+  // start and after its last sound; shorter ones are dropped, longer ones
+  // cut. The microphone arrives in blocks large enough to survive a busy
+  // page and is judged in frames small enough to place starts and ends
+  // closely. Sound this long over the cockpit's own voice stops it.
+  const VAD = Object.freeze({
+    onsetMs: 150,
+    endMs: 700,
+    preRollMs: 300,
+    tailMs: 150,
+    minMs: 300,
+    maxMs: 30000,
+    floorRatio: 3,
+    minLevel: 0.01,
+    block: 4096,
+    frame: 512,
+    bargeInMs: 600,
+  });
   const USABLE_MODELS = ['edge-tts', 'zimage-turbo'];
   const MISSING_WEIGHTS = ['Velmo-Flash-Next-AD', 'Velmo-35B-A3B'];
   const TOOLS = [
@@ -76,6 +103,13 @@
     micPending: false,
     asrFailures: 0,
     asrTimer: 0,
+    // Which recognition listens: 'browser', 'service', 'off' (the service
+    // has none either) or '' while the microphone is off.
+    asrRoute: '',
+    capture: null, // the microphone's level and sample tap
+    vad: null, // utterance detection (see hearBlock)
+    transcribing: new Set(), // abort controllers of transcription requests
+    transcriptsDone: Promise.resolve(), // results are handled in order
     // What each bubble shows (see wrapSentencesIntoBubble).
     rendered: new WeakMap(),
     scrollRaf: 0,
@@ -904,6 +938,7 @@
       clearTimeout(state.asrTimer);
       state.asrTimer = 0;
       state.asrFailures = 0;
+      stopUtterances();
       cancelAnimationFrame(state.waveRaf);
       state.waveRaf = 0;
       state.micStream = null;
@@ -916,13 +951,20 @@
     state.micPending = true;
     let stream = null;
     try {
-      stream = await navigator.mediaDevices.getUserMedia({ audio: true });
+      // Echo cancellation stays on. Gain control would move the level that
+      // utterances are told from the room by, and the transcription wants the
+      // voice as it is rather than noise-suppressed.
+      stream = await navigator.mediaDevices.getUserMedia({
+        audio: { echoCancellation: true, autoGainControl: false, noiseSuppression: false },
+      });
       state.micStream = stream;
       const ctx = ensureAudio();
       const analyser = ctx.createAnalyser();
       analyser.fftSize = 1024;
-      ctx.createMediaStreamSource(stream).connect(analyser);
+      const source = ctx.createMediaStreamSource(stream);
+      source.connect(analyser);
       state.analyser = analyser;
+      startUtterances(ctx, source);
       state.micOn = true;
       btn.classList.add('active');
       btn.textContent = '🎤 关闭语音';
@@ -933,6 +975,7 @@
       startSpeechRecognition();
     } catch (err) {
       stopTracks(stream);
+      stopUtterances();
       state.micStream = null;
       state.analyser = null;
       state.micOn = false;
@@ -991,7 +1034,7 @@
   function startSpeechRecognition() {
     const Recognition = window.SpeechRecognition || window.webkitSpeechRecognition;
     if (!Recognition) {
-      $('composerHint').textContent = '当前环境不支持 Web Speech，可直接打字';
+      setAsrRoute('service');
       return;
     }
     if (state.recognition) {
@@ -1018,15 +1061,15 @@
       const said = finalText.trim();
       if (!said) return;
       $('partialAsr').textContent = '';
-      logEvent('ASR final: ' + said.slice(0, 28));
-      if (!state.vadOn || state.busy || state.ttsBusy) return;
-      // The microphone hears the cockpit's own voice too.
-      if (isOwnVoice(said)) logEvent('已丢弃（刚播报的内容）: ' + said.slice(0, 28));
-      else sendText(said, { voice: true });
+      heardFinal(said);
     };
     rec.onerror = (e) => {
       const error = (e && e.error) || 'unknown';
       if (ASR_QUIET_ERRORS.includes(error)) return;
+      if (ASR_FATAL_ERRORS.includes(error)) {
+        browserAsrUnusable(rec, error);
+        return;
+      }
       failed = error;
       if (error === 'not-allowed') {
         setPill('voicePill', 'bad', '麦克风被拒绝');
@@ -1057,8 +1100,31 @@
     };
     if (startRecogniser(rec)) {
       state.recognition = rec;
+      setAsrRoute('browser');
       logEvent('Web Speech ASR 已启动');
+    } else {
+      setAsrRoute('service');
     }
+  }
+
+  // A final text of either recognition: logged; sent with auto-send on while
+  // nothing answers or speaks, unless it is the cockpit's own voice. Speech
+  // the user talked over was stopped for it, so it goes out (or waits its turn).
+  function heardFinal(said, bargedIn) {
+    logEvent('ASR final: ' + said.slice(0, 28));
+    if (!state.vadOn || (!bargedIn && (state.busy || state.ttsBusy))) return;
+    // The microphone hears the cockpit's own voice too.
+    if (isOwnVoice(said)) logEvent('已丢弃（刚播报的内容）: ' + said.slice(0, 28));
+    else sendText(said, { voice: true });
+  }
+
+  function browserAsrUnusable(rec, error) {
+    state.recognition = null;
+    try {
+      rec.abort();
+    } catch {}
+    logEvent('浏览器语音识别不可用（' + error + '），改用 AI 服务转写');
+    setAsrRoute('service');
   }
 
   function startRecogniser(rec) {
@@ -1106,6 +1172,266 @@
     state.vadOn = !state.vadOn;
     $('btnVad').classList.toggle('active', state.vadOn);
     toast(state.vadOn ? 'VAD 自动送话已开启' : 'VAD 自动送话已关闭', 'ok');
+  }
+
+  // ------------------------------------------- voice input: utterances
+
+  const HINT_DEFAULT = '语音识别中的话会实时出现在这里';
+  const ROUTE_HINTS = {
+    browser: '浏览器语音识别在听，识别中的话会实时出现在这里',
+    service: 'AI 服务语音识别在听：说完一句即转写',
+    off: '语音输入不可用，可直接打字',
+  };
+
+  function setAsrRoute(route) {
+    state.asrRoute = route;
+    $('composerHint').textContent = ROUTE_HINTS[route] || HINT_DEFAULT;
+  }
+
+  // Taps the microphone for utterance detection. The node's output is
+  // silent; it is connected only because the browser runs it that way.
+  function startUtterances(ctx, source) {
+    const tap = ctx.createScriptProcessor(VAD.block, 1, 1);
+    tap.onaudioprocess = (e) => {
+      if (state.capture !== capture) return;
+      const block = new Float32Array(e.inputBuffer.getChannelData(0));
+      for (let at = 0; at < block.length; at += VAD.frame) {
+        hearBlock(block.subarray(at, at + VAD.frame), ctx.sampleRate);
+      }
+    };
+    source.connect(tap);
+    tap.connect(ctx.destination);
+    const capture = { source, tap };
+    state.capture = capture;
+    state.vad = { floor: 0, phase: 'quiet', recent: [], recentMs: 0, onsetMs: 0, shownAt: 0 };
+  }
+
+  // Microphone off: no more audio is heard or sent, requests underway end.
+  function stopUtterances() {
+    const capture = state.capture;
+    state.capture = null;
+    state.vad = null;
+    if (capture) {
+      try {
+        capture.source.disconnect();
+        capture.tap.disconnect();
+      } catch {}
+    }
+    state.transcribing.forEach((ctrl) => ctrl.abort());
+    state.transcribing.clear();
+    setAsrRoute('');
+    $('partialAsr').textContent = '';
+  }
+
+  function levelOf(block) {
+    let energy = 0;
+    for (let i = 0; i < block.length; i++) energy += block[i] * block[i];
+    return Math.sqrt(energy / block.length);
+  }
+
+  // One block of microphone samples through the detector. Times are audio
+  // time, so a busy page does not change where utterances start and end.
+  function hearBlock(block, rate) {
+    const v = state.vad;
+    const ms = (block.length / rate) * 1000;
+    const level = levelOf(block);
+    if (!v.floor) v.floor = level || VAD.minLevel;
+    const loud = level > Math.max(v.floor * VAD.floorRatio, VAD.minLevel);
+    // A room that stays louder lifts the floor even while it counts as
+    // sound, so lasting noise ends its utterance instead of running on.
+    if (loud) v.floor += (level - v.floor) * 0.0003;
+    if (v.phase === 'speech') return hearSpeech(v, block, ms, loud, rate);
+
+    v.recent.push(block);
+    v.recentMs += ms;
+    if (loud) {
+      v.onsetMs += ms;
+      if (v.onsetMs >= VAD.onsetMs) utteranceStarts(v, rate);
+      return;
+    }
+    v.onsetMs = 0;
+    // The floor follows quiet rooms down at once and noisy ones up slowly.
+    v.floor += (level - v.floor) * (level < v.floor ? 0.3 : 0.02);
+    trimRecent(v, ms, rate);
+  }
+
+  function trimRecent(v, ms, rate) {
+    const keep = VAD.preRollMs + VAD.onsetMs + ms;
+    while (v.recentMs - (v.recent[0].length / rate) * 1000 >= keep) {
+      v.recentMs -= (v.recent.shift().length / rate) * 1000;
+    }
+  }
+
+  function utteranceStarts(v, rate) {
+    // What came before the sound's start, up to the pre-roll, is kept.
+    const before = v.recentMs - v.onsetMs;
+    const dropMs = Math.max(0, before - VAD.preRollMs);
+    const dropSamples = Math.round((dropMs / 1000) * rate);
+    const all = concatBlocks(v.recent);
+    v.utterance = {
+      samples: [all.subarray(dropSamples)],
+      ms: v.recentMs - dropMs,
+      soundFrom: before - dropMs,
+      soundTo: v.recentMs - dropMs,
+      quietMs: 0,
+      loudMs: v.onsetMs,
+      bargedIn: false,
+    };
+    v.phase = 'speech';
+    v.recent = [];
+    v.recentMs = 0;
+    v.onsetMs = 0;
+    showListening(v);
+  }
+
+  function hearSpeech(v, block, ms, loud, rate) {
+    const u = v.utterance;
+    u.samples.push(block);
+    u.ms += ms;
+    if (loud) {
+      u.soundTo = u.ms;
+      u.quietMs = 0;
+      u.loudMs += ms;
+    } else {
+      u.quietMs += ms;
+    }
+    // Sound for that long, not clicks spread over that long, is a voice.
+    if (!u.bargedIn && u.loudMs >= VAD.bargeInMs && state.vadOn && state.ttsBusy) {
+      u.bargedIn = true;
+      logEvent('检测到插话，已停止播报');
+      stopAll();
+    }
+    const ended = u.quietMs >= VAD.endMs;
+    if (ended || u.ms >= VAD.maxMs) {
+      v.phase = 'quiet';
+      v.utterance = null;
+      utteranceEnds(u, rate, !ended);
+    } else {
+      showListening(v);
+    }
+  }
+
+  function showListening(v) {
+    const u = v.utterance;
+    if (state.asrRoute !== 'service' || u.ms - v.shownAt < 100) return;
+    v.shownAt = u.ms;
+    $('partialAsr').textContent = '🎙 正在听… ' + (u.ms / 1000).toFixed(1) + ' s';
+  }
+
+  function utteranceEnds(u, rate, cut) {
+    if (state.asrRoute === 'service') $('partialAsr').textContent = '';
+    if (!cut && u.soundTo - u.soundFrom < VAD.minMs) return;
+    if (state.asrRoute !== 'service') return;
+    const keepMs = cut ? u.ms : Math.min(u.ms, u.soundTo + VAD.tailMs);
+    const samples = concatBlocks(u.samples).subarray(0, Math.round((keepMs / 1000) * rate));
+    const wav = wavFile(resample(samples, rate, WAV_RATE), WAV_RATE);
+    $('partialAsr').textContent = '🎙 正在识别…';
+    const result = transcribe(wav);
+    state.transcriptsDone = state.transcriptsDone.then(() => result).then((r) => transcribed(r, u.bargedIn));
+  }
+
+  function concatBlocks(blocks) {
+    const out = new Float32Array(blocks.reduce((n, b) => n + b.length, 0));
+    let at = 0;
+    for (const b of blocks) {
+      out.set(b, at);
+      at += b.length;
+    }
+    return out;
+  }
+
+  // Down to the service's rate: each output sample is the mean of the input
+  // samples it stands for, which keeps what is above its band out.
+  function resample(samples, from, to) {
+    const ratio = from / to;
+    const out = new Int16Array(Math.floor(samples.length / ratio));
+    for (let i = 0; i < out.length; i++) {
+      const start = Math.floor(i * ratio);
+      const end = Math.max(start + 1, Math.min(samples.length, Math.floor((i + 1) * ratio)));
+      let sum = 0;
+      for (let j = start; j < end; j++) sum += samples[j];
+      const x = Math.max(-1, Math.min(1, sum / (end - start)));
+      out[i] = x < 0 ? x * 0x8000 : x * 0x7fff;
+    }
+    return out;
+  }
+
+  function wavFile(pcm, rate) {
+    const view = new DataView(new ArrayBuffer(44 + pcm.length * 2));
+    const ascii = (at, text) => {
+      for (let i = 0; i < text.length; i++) view.setUint8(at + i, text.charCodeAt(i));
+    };
+    ascii(0, 'RIFF');
+    view.setUint32(4, 36 + pcm.length * 2, true);
+    ascii(8, 'WAVE');
+    ascii(12, 'fmt ');
+    view.setUint32(16, 16, true);
+    view.setUint16(20, 1, true); // PCM
+    view.setUint16(22, 1, true); // mono
+    view.setUint32(24, rate, true);
+    view.setUint32(28, rate * 2, true);
+    view.setUint16(32, 2, true);
+    view.setUint16(34, 16, true);
+    ascii(36, 'data');
+    view.setUint32(40, pcm.length * 2, true);
+    for (let i = 0; i < pcm.length; i++) view.setInt16(44 + i * 2, pcm[i], true);
+    return view.buffer;
+  }
+
+  // Posts one utterance; settles with { text }, { error }, { missing } (the
+  // service has no transcription) or { dropped } (the microphone went off).
+  async function transcribe(wav) {
+    const ctrl = new AbortController();
+    let timedOut = false;
+    const timer = setTimeout(() => {
+      timedOut = true;
+      ctrl.abort();
+    }, TRANSCRIBE_TIMEOUT_MS);
+    state.transcribing.add(ctrl);
+    const form = new FormData();
+    form.append('file', new Blob([wav], { type: 'audio/wav' }), 'speech.wav');
+    form.append('model', TRANSCRIBE_MODEL);
+    form.append('language', TRANSCRIBE_LANGUAGE);
+    form.append('response_format', 'json');
+    try {
+      const res = await fetch(state.apiBase + '/audio/transcriptions', { method: 'POST', body: form, signal: ctrl.signal });
+      if (res.status === 404) return { missing: true };
+      if (!res.ok) return { error: await httpFailure(res) };
+      const data = parseJson((await res.text()).replace(/^\uFEFF/, '')).value;
+      if (data && data.error) return { error: errorText(data.error, res.status) };
+      if (!data || typeof data.text !== 'string') return { error: '识别结果无法读取' };
+      return { text: data.text.trim() };
+    } catch (err) {
+      if (timedOut) return { error: '超过 ' + TRANSCRIBE_TIMEOUT_MS / 1000 + ' 秒未返回' };
+      if (ctrl.signal.aborted) return { dropped: true };
+      return { error: messageOf(err, '网络错误') };
+    } finally {
+      clearTimeout(timer);
+      state.transcribing.delete(ctrl);
+    }
+  }
+
+  function transcribed(result, bargedIn) {
+    if (result.dropped || state.asrRoute !== 'service') return;
+    if (!state.vad || state.vad.phase !== 'speech') $('partialAsr').textContent = '';
+    if (result.missing) {
+      // Nothing to retry: the service has no speech recognition.
+      setAsrRoute('off');
+      setPill('voicePill', 'bad', '语音识别不可用：AI 服务无语音识别');
+      toast('语音输入不可用：AI 服务不提供语音识别，仍可直接打字', 'bad');
+      logEvent('语音识别不可用：AI 服务无 /audio/transcriptions');
+      return;
+    }
+    if (result.error != null) {
+      state.asrFailures++;
+      toast('语音识别失败：' + result.error, 'bad');
+      logEvent('语音识别失败: ' + result.error);
+      if (state.asrFailures >= ASR_FAILS_SHOWN) setPill('voicePill', 'bad', '语音识别不可用：' + result.error);
+      return;
+    }
+    asrWorks();
+    if (result.text) heardFinal(result.text, bargedIn);
+    else logEvent('未识别到文字');
   }
 
   // ------------------------------------------------------- host and update

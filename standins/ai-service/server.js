@@ -1,11 +1,13 @@
 'use strict';
 // Local stand-in for the AI service: model list, chat completions (streamed
-// or whole) and speech, all under /ai/v1. Tests and demos steer it through
+// or whole), speech and transcription, all under /ai/v1. Tests and demos steer it through
 // POST /__control and read what it received from GET /__log.
 //
 //   node standins/ai-service/server.js --port 8790   (0 picks a free port)
 const http = require('http');
 const { silentMp3 } = require('./mp3');
+const { spokenMp3 } = require('./speech');
+const { transcribe } = require('./transcriptions');
 const { echoAnswer, corpusTokens, tokenize } = require('./answers');
 
 const PREFIX = '/ai/v1';
@@ -31,7 +33,13 @@ const DEFAULTS = Object.freeze({
   // answers), 'stall' (headers and half the audio, then nothing)
   speechFault: '',
   speechDelayMs: 0,
-  speechMs: 360,
+  speechMs: null, // null: the sentence spoken by espeak-ng; a number: that long a silence
+
+  // Transcription: the texts of the next answers, in order (then a text
+  // naming the audio's length); faults '', 'status', 'not-found', 'malformed'
+  transcripts: [],
+  transcriptionFault: '',
+  transcriptionDelayMs: 0,
 });
 
 const DEFAULT_MODELS = [
@@ -44,7 +52,7 @@ const DEFAULT_MODELS = [
 
 function createStandin() {
   let config = { ...DEFAULTS };
-  const log = { models: 0, chats: [], speech: [] };
+  const log = { models: 0, chats: [], speech: [], transcriptions: [] };
 
   function control(patch) {
     if (patch && patch.reset) {
@@ -52,9 +60,11 @@ function createStandin() {
       log.models = 0;
       log.chats.length = 0;
       log.speech.length = 0;
+      log.transcriptions.length = 0;
     }
     for (const [k, v] of Object.entries(patch || {})) {
-      if (k in DEFAULTS) config[k] = v;
+      // A copy, since transcripts are taken off the queue as they are used.
+      if (k in DEFAULTS) config[k] = Array.isArray(v) ? [...v] : v;
     }
     return config;
   }
@@ -77,15 +87,18 @@ function createStandin() {
   async function route(req, res, raw) {
     const path = new URL(req.url, 'http://x').pathname;
     if (path === '/__control' && req.method === 'POST') {
-      return json(res, 200, control(parseJson(raw) || {}));
+      return json(res, 200, control(parseJson(raw.toString('utf8')) || {}));
     }
     if (path === '/__log') return json(res, 200, log);
     if (path === PREFIX + '/models' && req.method === 'GET') return models(res);
     if (path === PREFIX + '/chat/completions' && req.method === 'POST') {
-      return chat(res, parseJson(raw) || {});
+      return chat(res, parseJson(raw.toString('utf8')) || {});
     }
     if (path === PREFIX + '/audio/speech' && req.method === 'POST') {
-      return speech(res, parseJson(raw) || {});
+      return speech(res, parseJson(raw.toString('utf8')) || {});
+    }
+    if (path === PREFIX + '/audio/transcriptions' && req.method === 'POST') {
+      return transcribe(res, raw, req.headers['content-type'], config, log, { json, text });
     }
     json(res, 404, { error: { message: 'not found: ' + path } });
   }
@@ -173,7 +186,7 @@ function createStandin() {
     const fault = config.speechFault;
     if (fault === 'hang') return;
     if (fault === 'status') return json(res, 500, { error: { message: 'tts down' } });
-    let audio = silentMp3(config.speechMs);
+    let audio = config.speechMs != null ? silentMp3(config.speechMs) : await spokenMp3(body.input);
     if (fault === 'stall') {
       res.writeHead(200, { 'Content-Type': 'audio/mpeg', 'Content-Length': audio.length });
       res.write(audio.subarray(0, audio.length >> 1));
@@ -231,7 +244,7 @@ function readBody(req) {
   return new Promise((resolve, reject) => {
     const parts = [];
     req.on('data', (c) => parts.push(c));
-    req.on('end', () => resolve(Buffer.concat(parts).toString('utf8')));
+    req.on('end', () => resolve(Buffer.concat(parts)));
     req.on('error', reject);
   });
 }

@@ -258,6 +258,18 @@ LaunchResult LaunchChromium(const std::wstring& userDataFolder, const std::wstri
     bool visible = EnvVar(L"OVRA_STANDIN_VISIBLE") == L"1";
     if (!visible)
         args.push_back(L"--headless=new");
+    // A WAV file as the microphone; "%noloop" at the end plays it once.
+    std::wstring fakeAudio = EnvVar(L"OVRA_STANDIN_FAKE_AUDIO");
+    if (!fakeAudio.empty()) {
+        const std::wstring once = L"%noloop";
+        bool noLoop = fakeAudio.size() > once.size() &&
+                      fakeAudio.compare(fakeAudio.size() - once.size(), once.size(), once) == 0;
+        if (noLoop)
+            fakeAudio.resize(fakeAudio.size() - once.size());
+        std::string file = fakeAudio[0] == L'/' ? ToUtf8(fakeAudio) : UnixPath(fakeAudio);
+        args.push_back(L"--use-file-for-fake-audio-capture=" + FromUtf8(file) +
+                       (noLoop ? once : std::wstring()));
+    }
     for (const std::wstring& extra : SplitArguments(extraArgs))
         args.push_back(extra);
     for (const std::wstring& extra : SplitArguments(EnvVar(L"OVRA_STANDIN_CHROMIUM_ARGS")))

@@ -1,7 +1,11 @@
 'use strict';
 const test = require('node:test');
 const assert = require('node:assert/strict');
-const { setup, say, waitIdle } = require('../support/page.js');
+const fs = require('node:fs');
+const os = require('node:os');
+const path = require('node:path');
+const { setup, say, waitIdle, launch, openPage } = require('../support/page.js');
+const { recording } = require('../support/voice-audio.js');
 
 let env;
 test.before(async () => {
@@ -215,13 +219,13 @@ test('recognition that keeps failing backs off, says so, and recovers by itself'
 
   const pauses = [500, 1000, 2000, 4000, 8000, 10000, 10000];
   for (let i = 0; i < pauses.length; i++) {
-    await failAndWait('network', pauses[i]);
-    assert.equal(await voicePill(page), i < 2 ? '全双工就绪' : '语音识别不可用：network');
+    await failAndWait('bad-grammar', pauses[i]);
+    assert.equal(await voicePill(page), i < 2 ? '全双工就绪' : '语音识别不可用：bad-grammar');
   }
   // Working again: a result clears the failure, and the pauses start over.
   await page.evaluate(() => window.__probe.asr[0].say([['你好', false]]));
   assert.equal(await voicePill(page), '全双工就绪');
-  await failAndWait('network', 500);
+  await failAndWait('bad-grammar', 500);
   // Silence is part of listening: it restarts at once, and counts as working.
   await end('no-speech');
   assert.equal(await started(), ++count);
@@ -229,10 +233,11 @@ test('recognition that keeps failing backs off, says so, and recovers by itself'
   // A refusal keeps its own texts however often it comes.
   for (const ms of [500, 1000, 2000]) await failAndWait('not-allowed', ms);
   assert.equal(await voicePill(page), '麦克风被拒绝');
+  assert.match(await page.textContent('#composerHint'), /^浏览器语音识别在听/);
   assert.match(await page.textContent('#toasts'), /浏览器拒绝了语音识别权限/);
 
   // Switching the microphone off cancels a pending restart.
-  await end('network');
+  await end('bad-grammar');
   await page.click('#btnMic');
   await page.clock.runFor(20000);
   assert.equal(await started(), count);
@@ -317,4 +322,120 @@ test('capture is never left running', async (t) => {
     assert.equal(await live(page), '');
     await page.context().close();
   });
+});
+
+test('browser recognition that cannot work here hands over to the service until the microphone is off', async () => {
+  env.control({});
+  const page = await env.open();
+  await micOn(page);
+  assert.match(await page.textContent('#composerHint'), /^浏览器语音识别在听/);
+  await page.evaluate(() => {
+    const r = window.__probe.asr[0];
+    r.onerror({ error: 'network' });
+    r.onend();
+  });
+  assert.match(await page.textContent('#composerHint'), /^AI 服务语音识别在听/);
+  assert.match(await page.textContent('#events .event'), /浏览器语音识别不可用（network），改用 AI 服务转写$/);
+  assert.equal(await page.evaluate(() => window.__probe.asr[0].started), 1, 'the failed recogniser was restarted');
+  await page.click('#btnMic');
+  assert.equal(await page.textContent('#composerHint'), '语音识别中的话会实时出现在这里');
+  // Switched on again, the browser's recognition gets its chance again.
+  await page.click('#btnMic');
+  await page.waitForFunction(() => window.__probe.asr.length === 2 && window.__probe.asr[1].started === 1);
+  assert.match(await page.textContent('#composerHint'), /^浏览器语音识别在听/);
+  await page.context().close();
+});
+
+// Chromium with its fake microphone playing `parts` (pauses in ms, phrases
+// spoken by espeak-ng) once from when the page opens the microphone, or over
+// and over; and the browser's own recognition, which cannot work here.
+async function microphone(t, parts, { loop = false } = {}) {
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'ovra-mic-'));
+  const mic = recording(path.join(dir, 'mic.wav'), parts);
+  const browser = await launch(['--use-file-for-fake-audio-capture=' + mic.file + (loop ? '' : '%noloop')]);
+  t.after(async () => {
+    await browser.close();
+    fs.rmSync(dir, { recursive: true, force: true });
+  });
+  const page = await openPage(browser, env.ui.url, { recognition: false });
+  return { mic, page };
+}
+
+const transcriptions = () => env.ai.log.transcriptions;
+async function until(check, ms, what) {
+  const end = Date.now() + ms;
+  while (!check()) {
+    if (Date.now() > end) throw new Error('timed out waiting for ' + what);
+    await new Promise((r) => setTimeout(r, 100));
+  }
+}
+
+test('spoken phrases become messages; pauses, noise and the cockpit’s own voice do not', async (t) => {
+  const answer = '好的，我记下了。';
+  const said = ['今天天气怎么样，适合出门吗', '明天早上八点提醒我开会'];
+  env.control({ speechMs: null, answer, transcripts: [...said, answer] });
+  // The cockpit's answer to the second phrase comes back through the microphone.
+  const { mic, page } = await microphone(t, [2500, said[0], 5000, said[1], 1300, answer, 3000]);
+  await page.evaluate(() => {
+    window.__listening = [];
+    const box = document.getElementById('partialAsr');
+    new MutationObserver(() => window.__listening.push(box.textContent)).observe(box, { childList: true, subtree: true, characterData: true });
+  });
+  await page.click('#btnVad');
+  await page.click('#btnMic');
+  await page.waitForFunction(() => /^AI 服务语音识别在听/.test(document.getElementById('composerHint').textContent));
+
+  await until(() => transcriptions().length >= 3, mic.ms + 20000, 'three transcriptions');
+  await waitIdle(page);
+  await new Promise((r) => setTimeout(r, 2500));
+  const got = transcriptions();
+  assert.equal(got.length, 3, 'silence or noise was sent: ' + got.map((x) => x.seconds.toFixed(2)).join(', '));
+  for (let i = 0; i < 2; i++) {
+    const ratio = got[i].seconds / (mic.phrases[i].ms / 1000);
+    assert.ok(ratio > 0.8 && ratio < 1.2, `utterance ${i + 1}: ${got[i].seconds.toFixed(2)} s of audio for a ${(mic.phrases[i].ms / 1000).toFixed(2)} s phrase`);
+  }
+  assert.deepEqual(
+    got.map((x) => [x.model, x.language, x.format, x.filename, x.error]),
+    Array(3).fill(['whisper-1', 'zh', 'json', 'speech.wav', ''])
+  );
+  assert.deepEqual(env.ai.log.chats.map((c) => c.body.messages.at(-1).content), said);
+  assert.equal(await page.locator('#stream .msg.user .meta', { hasText: '语音输入' }).count(), 2);
+  assert.ok(
+    await page.locator('#events .event', { hasText: '已丢弃（刚播报的内容）: ' + answer }).count(),
+    'the own voice was not recognised as such: ' + (await page.textContent('#events'))
+  );
+  const listening = await page.evaluate(() => window.__listening);
+  assert.ok(listening.some((x) => /^🎙 正在听… [1-9]\.\d s$/.test(x)), 'no listening text: ' + listening.slice(0, 5));
+  await page.click('#btnMic');
+});
+
+test('failing transcription: reasons shown, three in a row said, recovery; no endpoint ends it once', async (t) => {
+  env.control({ transcriptionFault: 'status', status: 503 });
+  const { page } = await microphone(t, [1200, '你好小助手', 1500], { loop: true });
+  await page.click('#btnMic');
+  await until(() => transcriptions().length >= 1, 20000, 'a transcription');
+  await page.waitForFunction(() => /语音识别失败：识别服务繁忙/.test(document.getElementById('toasts').textContent));
+  assert.equal(await voicePill(page), '全双工就绪');
+  await page.waitForFunction(() => /语音识别不可用：识别服务繁忙/.test(document.getElementById('voicePill').textContent), null, { timeout: 20000 });
+
+  env.ai.control({ transcriptionFault: 'malformed' });
+  const before = transcriptions().length;
+  await page.waitForFunction(() => /语音识别失败：识别结果无法读取/.test(document.getElementById('toasts').textContent), null, { timeout: 20000 });
+  env.ai.control({ transcriptionFault: '' });
+  await page.waitForFunction(() => /ASR final: （演示转写）收到 \d\.\d 秒语音/.test(document.getElementById('events').textContent), null, { timeout: 20000 });
+  assert.equal(await voicePill(page), '全双工就绪');
+  assert.ok(transcriptions().length > before);
+
+  env.ai.control({ transcriptionFault: 'not-found' });
+  await page.waitForFunction(() => document.getElementById('composerHint').textContent === '语音输入不可用，可直接打字', null, { timeout: 20000 });
+  const sent = transcriptions().length;
+  await new Promise((r) => setTimeout(r, 5000));
+  assert.equal(transcriptions().length, sent, 'utterances were still sent after the 404');
+  assert.equal(await page.locator('#events .event', { hasText: '语音识别不可用：AI 服务无' }).count(), 1);
+  assert.equal(await voicePill(page), '语音识别不可用：AI 服务无语音识别');
+  // Typing still works.
+  env.ai.control({ transcriptionFault: '', answer: '在。' });
+  await say(page, '还在吗');
+  await waitIdle(page);
+  assert.equal(await page.locator('#stream .msg.assistant').last().innerText(), '在。');
 });

@@ -35,7 +35,8 @@ function serveUi(apiBase) {
   });
 }
 
-function launch() {
+// `extraArgs` such as a recording for the fake microphone.
+function launch(extraArgs = []) {
   return chromium.launch({
     executablePath: '/usr/bin/chromium',
     headless: true,
@@ -49,13 +50,14 @@ function launch() {
       '--use-fake-ui-for-media-stream',
       '--use-fake-device-for-media-stream',
       '--autoplay-policy=no-user-gesture-required',
+      ...extraArgs,
     ],
   });
 }
 
 // Runs in the page before its own script: a recording host, a scripted
-// speech recogniser, a recording speech synthesis, and probes on audio
-// playback and object URLs.
+// speech recogniser (unless the browser's own is wanted), a recording speech
+// synthesis, and probes on audio playback and object URLs.
 function fakes(opts) {
   window.__posts = [];
   if (opts.host) {
@@ -145,18 +147,20 @@ function fakes(opts) {
       this.onresult({ resultIndex, results: list });
     }
   }
-  window.SpeechRecognition = Recognition;
-  window.webkitSpeechRecognition = Recognition;
+  if (opts.recognition) {
+    window.SpeechRecognition = Recognition;
+    window.webkitSpeechRecognition = Recognition;
+  }
 }
 
 async function openPage(browser, url, opts = {}) {
-  const o = { host: true, synthesis: true, width: 1632, height: 884, ...opts };
+  const o = { host: true, synthesis: true, recognition: true, width: 1632, height: 884, ...opts };
   const context = await browser.newContext({ viewport: { width: o.width, height: o.height } });
   const page = await context.newPage();
   page.errors = [];
   page.on('pageerror', (e) => page.errors.push(e));
   if (o.clock) await page.clock.install();
-  await page.addInitScript(fakes, { host: o.host, synthesis: o.synthesis });
+  await page.addInitScript(fakes, { host: o.host, synthesis: o.synthesis, recognition: o.recognition });
   if (o.init) await page.addInitScript(o.init, o.initArg);
   await page.goto(url);
   await page.waitForFunction(() => document.querySelector('#modelMatrix .model-item'));
@@ -173,7 +177,8 @@ async function setup() {
     ui,
     browser,
     open: (opts) => openPage(browser, ui.url, opts),
-    control: (patch) => ai.control({ reset: true, ...patch }),
+    // Short silent speech keeps the tests quick unless a test asks for voice.
+    control: (patch) => ai.control({ reset: true, speechMs: 360, ...patch }),
     async close() {
       await browser.close();
       await new Promise((r) => ui.close(r));
