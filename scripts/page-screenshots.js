@@ -1,6 +1,8 @@
 'use strict';
 // Screenshots of the cockpit page into out/screenshots/: the wide layout with
-// a streamed answer and live channels, the update dialog, and the narrow one.
+// a streamed answer and live channels, the update dialog, and the narrow one;
+// then the wide layout and the dialog again with the system asking for high
+// contrast (forced colours) and for reduced motion, keyboard focus shown.
 //   node scripts/page-screenshots.js
 const fs = require('fs');
 const path = require('path');
@@ -8,8 +10,8 @@ const { setup, say, waitIdle, ROOT } = require('../tests/support/page.js');
 
 const OUT = path.join(ROOT, 'out/screenshots');
 
-async function shoot(env, name, size, prepare) {
-  const page = await env.open({ width: size[0], height: size[1] });
+async function shoot(env, name, size, prepare, mode = {}) {
+  const page = await env.open({ width: size[0], height: size[1], ...mode });
   await prepare(page);
   await page.waitForTimeout(400);
   const file = path.join(OUT, `${name}-${size[0]}x${size[1]}.png`);
@@ -34,6 +36,26 @@ async function conversation(page) {
   await page.fill('#input', '还有一个问题');
 }
 
+// The update dialog as a forced update on its way in.
+async function updateDialog(page) {
+  await page.evaluate(() => {
+    window.__ovra.emit('otaStatus', { available: true, version: '1.0.5', notes: '强制升级：修复安全问题', force: true });
+    window.__ovra.emit('ota', { stage: 'download', pct: 42 });
+  });
+}
+
+// The conversation with the keyboard's focus on the send button.
+async function conversationFocused(page) {
+  await conversation(page);
+  await page.keyboard.press('Tab');
+}
+
+// The dialog with the keyboard's focus moved to its second button.
+async function updateDialogFocused(page) {
+  await updateDialog(page);
+  await page.keyboard.press('Tab');
+}
+
 async function main() {
   fs.mkdirSync(OUT, { recursive: true });
   const env = await setup();
@@ -41,12 +63,14 @@ async function main() {
     env.control({ speechMs: 200 });
     await shoot(env, 'cockpit', [1632, 884], conversation);
     await shoot(env, 'cockpit', [1000, 700], conversation);
-    await shoot(env, 'update-dialog', [1632, 884], async (page) => {
-      await page.evaluate(() => {
-        window.__ovra.emit('otaStatus', { available: true, version: '1.0.5', notes: '强制升级：修复安全问题', force: true });
-        window.__ovra.emit('ota', { stage: 'download', pct: 42 });
-      });
-    });
+    await shoot(env, 'update-dialog', [1632, 884], updateDialog);
+    for (const [mode, media] of [
+      ['forced-colours', { forcedColors: 'active' }],
+      ['reduced-motion', { reducedMotion: 'reduce' }],
+    ]) {
+      await shoot(env, 'cockpit-' + mode, [1632, 884], conversationFocused, media);
+      await shoot(env, 'update-dialog-' + mode, [1632, 884], updateDialogFocused, media);
+    }
   } finally {
     await env.close();
   }

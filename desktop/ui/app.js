@@ -16,6 +16,8 @@
   const MODEL_REFRESH_MS = 60000;
   const OTA_CHECK_DELAY_MS = 15000;
   const TOAST_MS = 3600;
+  // Finished answer sentences kept in the screen readers' live region.
+  const NEWS_KEPT = 3;
   // Speech output: sentences fetched ahead of the one playing, the longest
   // wait for a speech request, and the time allowed to the browser's voice.
   const SPEECH_AHEAD = 2;
@@ -113,6 +115,7 @@
     // What each bubble shows (see wrapSentencesIntoBubble).
     rendered: new WeakMap(),
     scrollRaf: 0,
+    dialogReturn: null, // where focus goes back to when the update dialog closes
   };
 
   const $ = (id) => document.getElementById(id);
@@ -166,6 +169,8 @@
 
   function toast(text, kind) {
     const t = el('div', kind ? 'toast ' + kind : 'toast', text);
+    // Screen readers interrupt for failures and wait their turn for the rest.
+    t.setAttribute('role', kind === 'bad' ? 'alert' : 'status');
     $('toasts').appendChild(t);
     setTimeout(() => t.remove(), TOAST_MS);
   }
@@ -190,7 +195,10 @@
 
   function setOrb(mode, text) {
     $('voiceOrb').className = mode ? 'orb ' + mode : 'orb';
-    if (text) $('orbState').textContent = text;
+    // The state text is a live region: rewriting the same words would
+    // announce them again.
+    const label = $('orbState');
+    if (text && label.textContent !== text) label.textContent = text;
   }
 
   // The orb's resting look once nothing is being spoken.
@@ -334,6 +342,22 @@
       bubble.insertBefore(frag, r.cursor);
     }
     scrollStream();
+  }
+
+  // Screen readers hear an answer a finished sentence at a time rather than
+  // every delta. Until the answer has ended its last sentence may still grow.
+  function answerNews() {
+    let told = 0;
+    return (sentences, ended) => {
+      const box = $('answerNews');
+      const count = ended ? sentences.length : sentences.length - 1;
+      for (; told < count; told++) {
+        const words = spokenText(sentences[told]);
+        if (!SAYABLE.test(words)) continue;
+        box.appendChild(el('p', '', words));
+        while (box.children.length > NEWS_KEPT) box.firstElementChild.remove();
+      }
+    };
   }
 
   // ------------------------------------------------------------ AI service
@@ -540,6 +564,7 @@
     const bubble = addMessage('assistant', '');
     const t0 = performance.now();
     const speech = answerSpeech(bubble);
+    const news = answerNews();
     const ctrl = (state.answerCtrl = new AbortController());
     let answer = '';
     try {
@@ -573,6 +598,7 @@
           const sentences = splitSentences(answer);
           wrapSentencesIntoBubble(bubble, answer, sentences);
           speech.queueComplete(sentences);
+          news(sentences, false);
         });
       } else {
         answer = await wholeAnswer(res);
@@ -582,6 +608,7 @@
       }
       // Whatever is not queued yet, a last sentence without a mark included.
       speech.queueAll(answer);
+      news(splitSentences(answer), true);
       if (!answer.trim()) {
         state.rendered.delete(bubble);
         bubble.textContent = '（未收到有效回答，可能是后端模型未安装）';
@@ -1171,6 +1198,7 @@
   function toggleVad() {
     state.vadOn = !state.vadOn;
     $('btnVad').classList.toggle('active', state.vadOn);
+    $('btnVad').setAttribute('aria-pressed', String(state.vadOn));
     toast(state.vadOn ? 'VAD 自动送话已开启' : 'VAD 自动送话已关闭', 'ok');
   }
 
@@ -1436,8 +1464,59 @@
 
   // ------------------------------------------------------- host and update
 
+  // The update dialog is modal: the page behind it goes inert, focus moves
+  // into it and stays there, and comes back to where it was on closing.
+  function setBehindDialog(inert) {
+    document.querySelector('.titlebar').inert = inert;
+    document.querySelector('.stage').inert = inert;
+  }
+
   function showOtaDialog() {
-    $('otaModal').hidden = false;
+    const modal = $('otaModal');
+    if (!modal.hidden) return;
+    state.dialogReturn = document.activeElement;
+    modal.hidden = false;
+    setBehindDialog(true);
+    // The harmless choice first: a stray Enter must not start an update.
+    $('btnOtaLater').focus();
+  }
+
+  function hideOtaDialog() {
+    const modal = $('otaModal');
+    if (modal.hidden) return;
+    modal.hidden = true;
+    setBehindDialog(false);
+    const back = state.dialogReturn;
+    state.dialogReturn = null;
+    if (back && back.isConnected && back !== document.body) back.focus();
+    else $('input').focus();
+  }
+
+  // Tab and Shift+Tab go round the dialog's buttons; past the last one the
+  // browser would hand focus to the host window.
+  function keepFocusInDialog(e) {
+    const buttons = Array.from($('otaModal').querySelectorAll('button:not(:disabled)'));
+    if (!buttons.length) return;
+    const first = buttons[0];
+    const last = buttons[buttons.length - 1];
+    const at = buttons.indexOf(document.activeElement);
+    if (at < 0 || (e.shiftKey && at === 0) || (!e.shiftKey && at === buttons.length - 1)) {
+      e.preventDefault();
+      (e.shiftKey ? last : first).focus();
+    }
+  }
+
+  // Esc closes the update dialog as "稍后" does; otherwise it stops speech
+  // and the answer under way.
+  function onPageKey(e) {
+    if ($('otaModal').hidden) {
+      if (e.key === 'Escape') stopAll();
+    } else if (e.key === 'Escape') {
+      e.preventDefault();
+      onOtaLater();
+    } else if (e.key === 'Tab') {
+      keepFocusInDialog(e);
+    }
   }
 
   hub.on('hostInfo', (p) => {
@@ -1521,7 +1600,7 @@
   }
 
   function onOtaLater() {
-    $('otaModal').hidden = true;
+    hideOtaDialog();
     if (state.ota && state.ota.version) {
       try {
         localStorage.setItem('otaDismissed', String(state.ota.version));
@@ -1577,9 +1656,7 @@
     $('voiceOrb').addEventListener('click', () => {
       if (state.ttsBusy) stopAll();
     });
-    document.addEventListener('keydown', (e) => {
-      if (e.key === 'Escape') stopAll();
-    });
+    document.addEventListener('keydown', onPageKey);
     $('btnMin').addEventListener('click', () => post({ cmd: 'minimize' }));
     $('btnMax').addEventListener('click', () => post({ cmd: 'maximize' }));
     $('btnClose').addEventListener('click', () => post({ cmd: 'close' }));

@@ -34,6 +34,14 @@ test('the page fills the window, has the bridge first and hears hostReady after 
     await waitFor(() => page.evaluate(() =>
       document.getElementById('versionLabel').textContent === 'v1.0.4'), { what: 'hostReady' });
     assert.equal(await page.evaluate(() => typeof window.__host.post), 'function');
+    // Loaded from its folder, the page's own script and style sheet pass its security
+    // policy, which refuses a script written into the document.
+    assert.deepEqual(await page.evaluate(() => {
+      const s = document.createElement('script');
+      s.textContent = 'window.inlineRan = true';
+      document.body.appendChild(s);
+      return [getComputedStyle(document.body).overflow, window.inlineRan === true];
+    }), ['hidden', false]);
 
     // Strings and objects posted by the page both reach the host's dispatcher: each
     // request for host information is answered.

@@ -22,7 +22,8 @@ function serveUi(apiBase) {
         res.writeHead(404);
         return res.end();
       }
-      if (file.endsWith('app.js')) text = text.split(API_TOKEN).join(apiBase);
+      // The script and the page's security policy both name the API base.
+      text = text.split(API_TOKEN).join(apiBase);
       res.writeHead(200, { 'Content-Type': TYPES[path.extname(file)] + '; charset=utf-8' });
       res.end(text);
     });
@@ -155,7 +156,11 @@ function fakes(opts) {
 
 async function openPage(browser, url, opts = {}) {
   const o = { host: true, synthesis: true, recognition: true, width: 1632, height: 884, ...opts };
-  const context = await browser.newContext({ viewport: { width: o.width, height: o.height } });
+  const context = await browser.newContext({
+    viewport: { width: o.width, height: o.height },
+    reducedMotion: o.reducedMotion || 'no-preference',
+    forcedColors: o.forcedColors || 'none',
+  });
   const page = await context.newPage();
   page.errors = [];
   page.on('pageerror', (e) => page.errors.push(e));
