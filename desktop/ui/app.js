@@ -26,6 +26,9 @@
   // letters and its sentence goes on.
   const SPEECH_AHEAD = 2;
   const FIRST_CLAUSE_MIN = 6;
+  // Streamed audio whose body is in but does not play after this long is
+  // played from the whole body instead.
+  const STREAM_START_MS = 1000;
   const SPEECH_TIMEOUT_MS = 8000;
   const SYNTH_BASE_MS = 3000;
   const SYNTH_PER_CHAR_MS = 400;
@@ -905,15 +908,15 @@
   // Audio that plays while it arrives: the response body feeds a media
   // source. `got.fed` settles once the body has ended: true with audio to
   // play (`got.share` is the part of the sentence that arrived when a body
-  // broke off and its length was known), false with none.
+  // broke off and its length was known), false with none. The bytes are
+  // kept in `got.chunks` for a stream that will not start.
   function streamedAudio(res, type, t0, done) {
     const source = new MediaSource();
     const url = URL.createObjectURL(source);
     const audio = new Audio(url);
-    const got = { url, audio, ms: Math.round(performance.now() - t0), share: 1 };
+    const got = { url, audio, ms: Math.round(performance.now() - t0), share: 1, chunks: [] };
     const total = Number(res.headers.get('content-length')) || 0;
     const reader = res.body.getReader();
-    nudgeUntilPlaying(audio);
     got.fed = new Promise((resolve) => {
       source.addEventListener('sourceopen', () => resolve(feedSource(source, reader, type, total, got)), { once: true });
       audio.addEventListener('error', () => resolve(false), { once: true });
@@ -923,20 +926,6 @@
       return ok;
     });
     return got;
-  }
-
-  // Chromium's media source can sit on audio it holds, playing yet never
-  // starting; a seek to where it stands gets it going.
-  function nudgeUntilPlaying(audio) {
-    let tries = 25;
-    const timer = setInterval(() => {
-      if (--tries < 0 || audio.error) return stop();
-      const b = audio.buffered;
-      const holds = b.length > 0 && b.end(b.length - 1) > audio.currentTime + 0.05;
-      if (!audio.paused && audio.readyState < 3 && holds) audio.currentTime = audio.currentTime;
-    }, 200);
-    const stop = () => clearInterval(timer);
-    audio.addEventListener('playing', stop, { once: true });
   }
 
   // A stream ended just after its first data may start seconds late or not
@@ -984,9 +973,13 @@
           bytes = withoutBom(joined);
           start = null;
         }
+        got.chunks.push(bytes);
         await append(bytes);
       }
-      if (start && start.length) await append(withoutBom(start));
+      if (start && start.length) {
+        got.chunks.push(withoutBom(start));
+        await append(got.chunks[0]);
+      }
     } catch {
       // What arrived still plays; the rest of the sentence is lost.
       if (total) got.share = Math.min(1, received / total);
@@ -1029,19 +1022,28 @@
     if (item.dropped) return;
     if (!got) return speakFallback(item.say, item);
     $('mTts').textContent = got.ms + 'ms';
+    return playAudio(item, got);
+  }
+
+  function playAudio(item, got) {
     const audio = got.audio;
     return new Promise((resolve) => {
       let settled = false;
       let watchdog = 0;
-      // `rest`: what the browser's voice says after the audio, if anything.
-      const finish = (rest) => {
+      let rescue = 0;
+      // `rest`: what the browser's voice says after the audio, if anything;
+      // `next`: another way to play the sentence.
+      const finish = (rest, next) => {
         if (settled) return;
         settled = true;
         clearTimeout(watchdog);
+        clearTimeout(rescue);
         item.stop = null;
         audio.pause();
         URL.revokeObjectURL(got.url);
-        if (rest && SAYABLE.test(rest) && !item.dropped) speakFallback(rest, item).then(resolve);
+        if (item.dropped) resolve();
+        else if (next) next().then(resolve);
+        else if (rest && SAYABLE.test(rest)) speakFallback(rest, item).then(resolve);
         else resolve();
       };
       item.stop = () => finish('');
@@ -1052,7 +1054,12 @@
       audio.addEventListener('playing', () => sounding(item), { once: true });
       if (got.fed) {
         got.fed.then((playable) => {
-          if (!playable) finish(item.say);
+          if (!playable) return finish(item.say);
+          // A media source that holds the whole sentence yet does not start
+          // gives way to playing the same bytes whole.
+          rescue = setTimeout(() => {
+            if (!item.sounding) finish('', () => playAudio(item, wholeAudio(got)));
+          }, STREAM_START_MS);
         });
       }
       // Playback that stalls must not hold the queue for ever. Streamed
@@ -1074,6 +1081,11 @@
         finish(item.say);
       }
     });
+  }
+
+  function wholeAudio(streamed) {
+    const url = URL.createObjectURL(new Blob(streamed.chunks, { type: 'audio/mpeg' }));
+    return { url, audio: new Audio(url), ms: streamed.ms, share: streamed.share };
   }
 
   // The words of a sentence after the first `share` of its letters.
