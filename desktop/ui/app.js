@@ -932,10 +932,10 @@
   // at all: the element reads what it holds first, and gets a moment to be
   // able to play.
   async function readyToEnd(audio) {
-    const event = (names) =>
-      new Promise((resolve) => names.forEach((n) => audio.addEventListener(n, resolve, { once: true })));
-    if (audio.readyState < 1) await event(['loadedmetadata', 'error']);
-    if (audio.readyState < 3) await Promise.race([event(['canplay', 'error']), new Promise((r) => setTimeout(r, 50))]);
+    const event = (names) => new Promise((resolve) => names.forEach((n) => audio.addEventListener(n, resolve, { once: true })));
+    const wait = (names, ms) => Promise.race([event(names), new Promise((r) => setTimeout(r, ms))]);
+    if (audio.readyState < 1) await wait(['loadedmetadata', 'error'], 2000);
+    if (audio.readyState < 3) await wait(['canplay', 'error'], 50);
   }
 
   async function feedSource(source, reader, type, total, got) {
@@ -1071,8 +1071,9 @@
       };
       // A prefetched element may have failed or loaded before its turn.
       if (audio.error) return finish(item.say);
-      if (audio.readyState >= 1) arm();
-      else audio.onloadedmetadata = arm;
+      // A media source may never report its metadata.
+      if (audio.readyState >= 1 || got.fed) arm();
+      audio.onloadedmetadata = arm;
       audio.ondurationchange = arm;
       try {
         const p = audio.play();
