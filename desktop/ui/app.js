@@ -22,16 +22,16 @@
   const STALL_END_MS = 90000;
   // Speech output: sentences fetched ahead of the one playing, the longest
   // wait for a speech request, and the time allowed to the browser's voice.
+  const SPEECH_AHEAD = 2;
+  const SPEECH_TIMEOUT_MS = 8000;
+  const SYNTH_BASE_MS = 3000;
+  const SYNTH_PER_CHAR_MS = 400;
   // The first clause of an answer is spoken on its own once it has this many
   // letters and its sentence goes on.
-  const SPEECH_AHEAD = 2;
   const FIRST_CLAUSE_MIN = 6;
   // Streamed audio whose body is in but does not play after this long is
   // played from the whole body instead.
   const STREAM_START_MS = 1000;
-  const SPEECH_TIMEOUT_MS = 8000;
-  const SYNTH_BASE_MS = 3000;
-  const SYNTH_PER_CHAR_MS = 400;
   // Heard text this much like what was spoken this recently is our own voice.
   const ECHO_MS = 5000;
   const ECHO_MATCH = 0.7;
