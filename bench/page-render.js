@@ -19,6 +19,9 @@ function timeChunks() {
   const read = ReadableStreamDefaultReader.prototype.read;
   let open = null;
   ReadableStreamDefaultReader.prototype.read = function () {
+    // The answer's stream is the first read; speech audio streams too.
+    if (!window.__answerReader) window.__answerReader = this;
+    if (this !== window.__answerReader) return read.call(this);
     if (open) {
       void document.getElementById('stream').scrollHeight;
       open.ms = performance.now() - open.t;

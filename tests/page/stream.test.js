@@ -43,6 +43,9 @@ function recordRenders() {
   let raw = '';
   const read = ReadableStreamDefaultReader.prototype.read;
   ReadableStreamDefaultReader.prototype.read = function () {
+    // The answer's stream is the first read; speech audio streams too.
+    if (!window.__answerReader) window.__answerReader = this;
+    if (this !== window.__answerReader) return read.call(this);
     const bubbles = document.querySelectorAll('#stream .msg.assistant .bubble');
     if (raw) renders.push({ raw, html: bubbles[bubbles.length - 1].innerHTML });
     return read.call(this).then((r) => {
