@@ -1049,12 +1049,18 @@
       item.stop = () => finish('');
       // A body that broke off ends with what arrived; the browser's voice
       // says the rest when its share is known.
-      audio.onended = () => finish(got.share < 1 ? restOfSpeech(item.say, got.share) : '');
+      const ended = () => finish(got.share < 1 ? restOfSpeech(item.say, got.share) : '');
+      audio.onended = ended;
       audio.onerror = () => finish(item.say);
       audio.addEventListener('playing', () => sounding(item), { once: true });
+      // Streamed audio is timed from the end of its body: until then its
+      // length is only what has arrived (the speech time limit ends the body).
+      let bodyIn = !got.fed;
       if (got.fed) {
         got.fed.then((playable) => {
           if (!playable) return finish(item.say);
+          bodyIn = true;
+          arm();
           // A media source that holds the whole sentence yet does not start
           // gives way to playing the same bytes whole.
           rescue = setTimeout(() => {
@@ -1065,14 +1071,14 @@
       // Playback that stalls must not hold the queue for ever. Streamed
       // audio learns its length only once its body has ended.
       const arm = () => {
+        if (!bodyIn) return;
         clearTimeout(watchdog);
         const ms = Number.isFinite(audio.duration) ? audio.duration * 1000 + 3000 : 60000;
-        watchdog = setTimeout(() => finish(''), ms);
+        watchdog = setTimeout(ended, ms);
       };
       // A prefetched element may have failed or loaded before its turn.
       if (audio.error) return finish(item.say);
-      // A media source may never report its metadata.
-      if (audio.readyState >= 1 || got.fed) arm();
+      if (audio.readyState >= 1) arm();
       audio.onloadedmetadata = arm;
       audio.ondurationchange = arm;
       try {
