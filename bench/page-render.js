@@ -2,6 +2,8 @@
 // Render cost of a streamed 1024-token answer in the cockpit page, and the
 // silence between two spoken sentences when speech takes 300 ms to arrive,
 // with speech fetched ahead and, for comparison, one sentence at a time.
+// Then speech against a service modelled on a real one, streamed from the
+// first bytes and, for comparison, from whole bodies.
 //   node bench/page-render.js
 const { setup, say, waitIdle } = require('../tests/support/page.js');
 
@@ -17,6 +19,9 @@ function timeChunks() {
   const read = ReadableStreamDefaultReader.prototype.read;
   let open = null;
   ReadableStreamDefaultReader.prototype.read = function () {
+    // The answer's stream is the first read; speech audio streams too.
+    if (!window.__answerReader) window.__answerReader = this;
+    if (this !== window.__answerReader) return read.call(this);
     if (open) {
       void document.getElementById('stream').scrollHeight;
       open.ms = performance.now() - open.t;
@@ -115,6 +120,7 @@ function recordSpeechRequests() {
   const fetch0 = window.fetch;
   window.fetch = function (url) {
     if (String(url).endsWith('/audio/speech')) starts.push(performance.now());
+    if (String(url).endsWith('/chat/completions')) window.__chatStart = performance.now();
     return fetch0.apply(this, arguments);
   };
 }
@@ -140,6 +146,49 @@ async function speechGapBench(env, ahead) {
   await page.context().close();
 }
 
+// A service like the real ones: the first token after 500 ms, then 30
+// characters a second (tokens of two characters on average every 67 ms);
+// speech whose first bytes come after 200 ms, the body spread over 100 ms a
+// character, 250 ms of audio a character.
+const REAL_SERVICE = {
+  firstTokenDelayMs: 500,
+  tokenDelayMs: 67,
+  speechDelayMs: 200,
+  speechPaceMsPerChar: 100,
+  speechMsPerChar: 250,
+};
+const REAL_ANSWER = '我来帮你看看，这个问题可以分三步来解决。先确认需求。再给出方案。最后检查结果。';
+
+async function speechRoadBench(env, early) {
+  env.control({ answer: REAL_ANSWER, ...REAL_SERVICE });
+  const page = await env.open({ init: recordSpeechRequests });
+  await page.evaluate((on) => (window.__ovra.earlySpeech = on), early);
+  await say(page, '怎么办');
+  await waitIdle(page);
+  // Four sentences; the new road speaks the first one's first clause apart.
+  const pieces = early ? 5 : 4;
+  await page.waitForFunction(
+    (n) => {
+      const p = window.__probe;
+      return p.plays.length + p.spoken.length >= n && p.ends.length === p.plays.length && document.getElementById('mTts').textContent === 'idle';
+    },
+    pieces,
+    { timeout: 60000 },
+  );
+  const { plays, ends, spoken } = await page.evaluate(() => window.__probe);
+  const chatStart = await page.evaluate(() => window.__chatStart);
+  const ttft = parseInt(await page.textContent('#mTTFT'), 10);
+  const gaps = plays.slice(1).map((p, i) => p - ends[i]);
+  const road = early ? 'streamed (new)' : 'whole bodies';
+  console.log(
+    `  ${road.padEnd(16)} request -> first audio ${(plays[0] - chatStart).toFixed(0)} ms (first token ${ttft} ms), ` +
+      `first token -> first audio ${(plays[0] - chatStart - ttft).toFixed(0)} ms, ` +
+      `gaps ${gaps.map((g) => g.toFixed(0)).join(', ')} ms (max ${Math.max(...gaps).toFixed(0)})` +
+      (spoken.length ? `, ${spoken.length} said by the browser's voice` : ''),
+  );
+  await page.context().close();
+}
+
 async function main() {
   const env = await setup();
   try {
@@ -147,6 +196,9 @@ async function main() {
     console.log('speech, 5 sentences of 400 ms audio, endpoint answers in 300 ms:');
     await speechGapBench(env, 2);
     await speechGapBench(env, 0);
+    console.log('speech against a service like a real one (first token 500 ms, 30 chars/s, speech first bytes 200 ms, body 100 ms/char):');
+    await speechRoadBench(env, false);
+    await speechRoadBench(env, true);
   } finally {
     await env.close();
   }

@@ -18,12 +18,22 @@
   const TOAST_MS = 3600;
   // Finished answer sentences kept in the screen readers' live region.
   const NEWS_KEPT = 3;
+  // An answer without a byte for this long is said to be stalled; this long,
+  // and it ends as failed.
+  const STALL_HINT_MS = 15000;
+  const STALL_END_MS = 90000;
   // Speech output: sentences fetched ahead of the one playing, the longest
   // wait for a speech request, and the time allowed to the browser's voice.
   const SPEECH_AHEAD = 2;
   const SPEECH_TIMEOUT_MS = 8000;
   const SYNTH_BASE_MS = 3000;
   const SYNTH_PER_CHAR_MS = 400;
+  // The first clause of an answer is spoken on its own once it has this many
+  // letters and its sentence goes on.
+  const FIRST_CLAUSE_MIN = 6;
+  // Streamed audio whose body is in but does not play after this long is
+  // played from the whole body instead.
+  const STREAM_START_MS = 1000;
   // Heard text this much like what was spoken this recently is our own voice.
   const ECHO_MS = 5000;
   const ECHO_MATCH = 0.7;
@@ -162,6 +172,10 @@
   // How many sentences ahead speech is fetched; 0 fetches each one only at
   // its turn, which measurements use for comparison.
   hub.speechAhead = SPEECH_AHEAD;
+  // Speech that starts early: audio played while it arrives, an answer's
+  // first clause spoken on its own, look-ahead once the first sentence
+  // sounds. Off gives the whole-body road, which measurements compare with.
+  hub.earlySpeech = true;
   window.__ovra = hub;
   const post = hub.post;
 
@@ -340,6 +354,8 @@
         r.texts.push(list[i]);
       }
       bubble.insertBefore(frag, r.cursor);
+      const speaking = state.speechItem;
+      if (speaking && speaking.bubble === bubble && speaking.index >= same) markSpeaking(speaking);
     }
     scrollStream();
   }
@@ -393,8 +409,11 @@
   async function loadModels() {
     try {
       const res = await fetch(state.apiBase + '/models');
+      if (!res.ok) throw new Error(await httpFailure(res));
       const body = await res.json();
-      state.models = body && Array.isArray(body.data) ? body.data.filter((m) => m && m.id != null) : [];
+      // A body without its list is no list: a page from some other server.
+      if (!body || !Array.isArray(body.data)) throw new Error('模型列表缺少 data');
+      state.models = body.data.filter((m) => m && m.id != null);
       setPill('apiPill', 'ok', 'AI 在线');
       const text = state.models.filter(isTextModel);
       const offered = (text.length ? text : state.models).map((m) => String(m.id));
@@ -415,6 +434,7 @@
     } catch (err) {
       setPill('apiPill', 'bad', 'AI 离线');
       toast('无法连接 AI 服务', 'bad');
+      logEvent('模型列表获取失败: ' + messageOf(err, String(err)));
       renderMatrix([]);
     }
   }
@@ -433,8 +453,21 @@
     return msg ? String(msg) : fallback;
   }
 
-  function errorText(error, status) {
-    return messageOf(error, 'HTTP ' + status);
+  // The service's own words on a failure, in the shapes servers use: an
+  // error object or string, a top-level message, or a detail string or list.
+  function serviceMessage(data) {
+    if (!data || typeof data !== 'object') return '';
+    if (data.error) return messageOf(data.error, '');
+    if (typeof data.message === 'string' && data.message) return data.message;
+    const detail = data.detail;
+    if (typeof detail === 'string') return detail;
+    if (!Array.isArray(detail)) return '';
+    const said = detail.map((d) => messageOf(d && typeof d === 'object' ? d.msg || d.message : d, ''));
+    return said.filter(Boolean).join('; ');
+  }
+
+  function serviceFailure(data, status) {
+    return serviceMessage(data) || 'HTTP ' + status;
   }
 
   function parseJson(text) {
@@ -450,9 +483,7 @@
   async function httpFailure(res) {
     const body = await res.text().catch(() => '');
     const parsed = parseJson(body.replace(/^\uFEFF/, ''));
-    const data = parsed.value;
-    if (data && data.error) return errorText(data.error, res.status);
-    return 'HTTP ' + res.status;
+    return serviceFailure(parsed.value, res.status);
   }
 
   function deltaOf(obj) {
@@ -463,7 +494,8 @@
 
   // Reads a server-sent event stream and hands every parsed data object to
   // onData. A last line without a line feed still counts once the body ends.
-  async function readEventStream(body, onData) {
+  // onBytes hears of every chunk, comments and keep-alives included.
+  async function readEventStream(body, onData, onBytes) {
     const reader = body.getReader();
     const decoder = new TextDecoder('utf-8');
     let buffer = '';
@@ -479,6 +511,7 @@
       for (;;) {
         const { value, done } = await reader.read();
         if (done) break;
+        if (onBytes) onBytes();
         buffer += decoder.decode(value, { stream: true });
         if (buffer.indexOf('\n') < 0) continue;
         const lines = buffer.split('\n');
@@ -498,11 +531,99 @@
     const parsed = parseJson(raw.replace(/^\uFEFF/, ''));
     if (parsed.error) throw new Error(parsed.error.message);
     const data = parsed.value;
-    if (data && data.error) throw new Error(errorText(data.error, res.status));
+    if (data && (data.error || data.object === 'error')) throw new Error(serviceFailure(data, res.status));
     const c = data && Array.isArray(data.choices) ? data.choices[0] : null;
     let content = (c && c.message && c.message.content) || (c && c.text) || (data && data.output) || '';
     if (typeof content !== 'string') content = JSON.stringify(content);
     return content || raw.trim() || '（服务返回了空内容，请稍后重试）';
+  }
+
+  // ------------------------------------------------------ hidden reasoning
+
+  // Reasoning models think before they answer: in a delta field of its own,
+  // or, on servers without a reasoning parser, in a <think> block opening the
+  // content. The reasoning is not the answer: never shown, spoken or sent back.
+  const THINK_OPEN = '<think>';
+  const THINK_CLOSE = '</think>';
+
+  // Where the answer starts in the content received so far: 0 without a
+  // reasoning block, after the block with one, -1 while that is not known.
+  function answerStart(raw, ended) {
+    const lead = raw.trimStart();
+    if (lead.startsWith(THINK_OPEN)) {
+      const close = raw.indexOf(THINK_CLOSE, raw.length - lead.length + THINK_OPEN.length);
+      if (close >= 0) return close + THINK_CLOSE.length;
+      return ended ? raw.length : -1;
+    }
+    const maybeTag = lead.length < THINK_OPEN.length && THINK_OPEN.startsWith(lead);
+    return maybeTag && !ended ? -1 : 0;
+  }
+
+  // Takes the content deltas of one answer; gives the answer text so far and
+  // whether the model is still reasoning in its content.
+  function answerFilter() {
+    let raw = '';
+    let from = -1;
+    return (delta, ended) => {
+      raw += delta;
+      if (from < 0) from = answerStart(raw, ended);
+      if (from < 0) return { answer: '', reasoning: raw.trim() !== '' };
+      return { answer: from ? raw.slice(from).trimStart() : raw, reasoning: false };
+    };
+  }
+
+  function reasoningDelta(obj) {
+    const c = obj && Array.isArray(obj.choices) ? obj.choices[0] : null;
+    const d = c && c.delta;
+    return !!d && ((typeof d.reasoning_content === 'string' && d.reasoning_content !== '') || (typeof d.reasoning === 'string' && d.reasoning !== ''));
+  }
+
+  // The thinking box while an answer runs: the seconds a model has been
+  // reasoning, or that the answer has stalled and Esc stops it. An answer
+  // without a byte for STALL_END_MS is aborted and marked as timed out.
+  function answerWatch(ctrl, t0) {
+    const w = { lastByte: t0, reasonSince: 0, streaming: false, timedOut: false, text: '' };
+    const show = () => {
+      const now = performance.now();
+      const quiet = now - w.lastByte;
+      let text = '';
+      if (quiet >= STALL_END_MS) {
+        w.timedOut = true;
+        ctrl.abort();
+        return;
+      }
+      if (quiet >= STALL_HINT_MS) text = '回答已停滞 ' + Math.floor(quiet / 1000) + ' s · 按 Esc 停止';
+      else if (w.reasonSince) text = '模型思考中 · ' + Math.floor((now - w.reasonSince) / 1000) + ' s';
+      else if (w.streaming) text = '正在流式输出 + 同步发声';
+      if (text && text !== w.text) $('thinkText').textContent = w.text = text;
+    };
+    const timer = setInterval(show, 1000);
+    return {
+      bytes: () => {
+        w.lastByte = performance.now();
+      },
+      reasoning(on) {
+        if (on && !w.reasonSince) w.reasonSince = performance.now();
+        if (!on) w.reasonSince = 0;
+        show();
+      },
+      streaming() {
+        w.streaming = true;
+        w.reasonSince = 0;
+        show();
+      },
+      timedOut: () => w.timedOut,
+      stop: () => clearInterval(timer),
+    };
+  }
+
+  // An answer that timed out keeps what arrived, marked as failed.
+  function answerTimedOut(bubble, answer) {
+    state.rendered.delete(bubble);
+    const cursor = bubble.querySelector('.cursor');
+    if (cursor) cursor.remove();
+    bubble.appendChild(el('span', 'meta', '⚠ 出错了：回答超时'));
+    state.history.push({ role: 'assistant', content: answer });
   }
 
   function chatBody() {
@@ -566,6 +687,8 @@
     const speech = answerSpeech(bubble);
     const news = answerNews();
     const ctrl = (state.answerCtrl = new AbortController());
+    const watch = answerWatch(ctrl, t0);
+    const shown = answerFilter();
     let answer = '';
     try {
       setStage('think', true);
@@ -584,24 +707,31 @@
         setStage('stream');
         progress(68);
         let first = true;
-        await readEventStream(res.body, (obj) => {
-          if (obj && obj.error) throw new Error(errorText(obj.error, res.status));
-          const delta = deltaOf(obj);
-          if (!delta) return;
-          if (first) {
-            first = false;
-            $('mTTFT').textContent = Math.round(performance.now() - t0) + 'ms';
-            $('thinkText').textContent = '正在流式输出 + 同步发声';
-            progress(80);
-          }
-          answer += delta;
-          const sentences = splitSentences(answer);
-          wrapSentencesIntoBubble(bubble, answer, sentences);
-          speech.queueComplete(sentences);
-          news(sentences, false);
-        });
+        await readEventStream(
+          res.body,
+          (obj) => {
+            if (obj && obj.error) throw new Error(serviceFailure(obj, res.status));
+            const got = shown(deltaOf(obj));
+            if (!got.answer) watch.reasoning(got.reasoning || reasoningDelta(obj));
+            if (got.answer === answer) return;
+            if (first) {
+              first = false;
+              $('mTTFT').textContent = Math.round(performance.now() - t0) + 'ms';
+              watch.streaming();
+              progress(80);
+            }
+            answer = got.answer;
+            const sentences = splitSentences(answer);
+            wrapSentencesIntoBubble(bubble, answer, sentences);
+            speech.queueComplete(sentences);
+            news(sentences, false);
+          },
+          watch.bytes,
+        );
+        // A tag's first letters that never became one are answer text.
+        answer = shown('', true).answer;
       } else {
-        answer = await wholeAnswer(res);
+        answer = shown(await wholeAnswer(res), true).answer;
         wrapSentencesIntoBubble(bubble, answer);
         $('mStream').textContent = 'JSON';
         $('mTTFT').textContent = Math.round(performance.now() - t0) + 'ms';
@@ -622,20 +752,25 @@
       progress(100);
       logEvent('回答完成');
     } catch (err) {
-      if (ctrl.signal.aborted) {
+      if (ctrl.signal.aborted && !watch.timedOut()) {
         answerStopped(bubble, answer, t0);
         return;
       }
-      console.error(err);
-      const msg = messageOf(err, String(err));
-      state.rendered.delete(bubble);
-      bubble.textContent =
-        '⚠ 出错了：' + msg + '\n\n可能是 ' + apiHost() + ' 文本模型未安装或网络抖动。你仍可以继续打字，我会重试。';
+      const msg = watch.timedOut() ? '回答超时' : messageOf(err, String(err));
+      if (!watch.timedOut()) console.error(err);
+      if (watch.timedOut() && answer.trim()) {
+        answerTimedOut(bubble, answer);
+      } else {
+        state.rendered.delete(bubble);
+        bubble.textContent =
+          '⚠ 出错了：' + msg + '\n\n可能是 ' + apiHost() + ' 文本模型未安装或网络抖动。你仍可以继续打字，我会重试。';
+      }
       showThinking(false);
       setPill('apiPill', 'bad', 'AI 异常');
       toast('模型调用失败：' + msg, 'bad');
       logEvent('错误: ' + msg);
     } finally {
+      watch.stop();
       if (state.answerCtrl === ctrl) state.answerCtrl = null;
       state.busy = false;
       $('btnSend').disabled = false;
@@ -675,20 +810,38 @@
   function answerSpeech(bubble) {
     const gen = state.speechGen;
     let queued = 0;
-    const queueUpTo = (sentences, count) => {
-      if (gen !== state.speechGen) return;
-      for (; queued < count; queued++) {
-        const say = spokenText(sentences[queued]);
-        if (!SAYABLE.test(say)) continue;
-        state.speechQueue.push({ text: sentences[queued], say, bubble, index: queued });
-      }
+    let head = 0; // length of the first sentence's clause already queued
+    const push = (item) => {
+      if (SAYABLE.test(item.say)) state.speechQueue.push(item);
+    };
+    const start = () => {
       if (!state.speechQueue.length) return;
       if (state.speechPlaying) fetchAhead();
       else flushSpeak();
     };
+    const queueUpTo = (sentences, count) => {
+      if (gen !== state.speechGen) return;
+      for (; queued < count; queued++) {
+        const text = sentences[queued];
+        push({ text, say: spokenText(queued ? text : text.slice(head)), bubble, index: queued });
+      }
+      start();
+    };
+    // The first words come early: a long first clause of the still open first
+    // sentence is spoken before the sentence ends.
+    const queueHead = (sentences) => {
+      if (gen !== state.speechGen || queued || head || sentences.length !== 1 || !hub.earlySpeech) return;
+      head = firstClauseEnd(sentences[0]);
+      if (!head) return;
+      push({ text: sentences[0], say: spokenText(sentences[0].slice(0, head)), bubble, index: 0, head: true });
+      start();
+    };
     return {
       // All but the last sentence are complete; the last may still grow.
-      queueComplete: (sentences) => queueUpTo(sentences, sentences.length - 1),
+      queueComplete: (sentences) => {
+        queueHead(sentences);
+        queueUpTo(sentences, sentences.length - 1);
+      },
       queueAll: (text) => {
         const sentences = splitSentences(text);
         queueUpTo(sentences, sentences.length);
@@ -696,13 +849,28 @@
     };
   }
 
+  const CLAUSE_MARK = /[，、；：]/;
+
+  // Where the first clause of a sentence ends (after its mark), once it has
+  // FIRST_CLAUSE_MIN letters; 0 without such a clause.
+  function firstClauseEnd(sentence) {
+    let letters = 0;
+    for (let i = 0; i < sentence.length; i++) {
+      if (SAYABLE.test(sentence[i])) letters++;
+      else if (CLAUSE_MARK.test(sentence[i]) && letters >= FIRST_CLAUSE_MIN) return i + 1;
+    }
+    return 0;
+  }
+
   function markSpeaking(item) {
     if (state.speakingSpan) state.speakingSpan.classList.remove('speaking');
     state.speakingSpan = null;
     if (!item) return;
+    // The first clause is spoken while its sentence still grows.
+    const shows = (span) => (item.head ? span.dataset.text.startsWith(item.text) : span.dataset.text === item.text);
     let span = item.bubble.children[item.index];
-    if (!span || !span.classList.contains('sentence') || span.dataset.text !== item.text) {
-      span = Array.from(item.bubble.querySelectorAll('.sentence')).find((s) => s.dataset.text === item.text);
+    if (!span || !span.classList.contains('sentence') || !shows(span)) {
+      span = Array.from(item.bubble.querySelectorAll('.sentence')).find(shows);
     }
     if (span) {
       span.classList.add('speaking');
@@ -737,8 +905,18 @@
 
   // The audio of the next sentences is fetched while one plays, so each
   // follows the one before without waiting for its speech request.
+  // Not before the sentence playing sounds: requests side by side with its
+  // own would make the first sentence of an answer later.
   function fetchAhead() {
+    const current = state.speechItem;
+    if (hub.earlySpeech && current && !current.sounding) return;
     state.speechQueue.slice(0, hub.speechAhead).forEach(fetchSpeech);
+  }
+
+  function sounding(item) {
+    if (item.sounding) return;
+    item.sounding = true;
+    if (state.speechItem === item) fetchAhead();
   }
 
   // Starts the speech request of a queued sentence once; settles with the
@@ -748,6 +926,7 @@
     const ctrl = (item.ctrl = new AbortController());
     const timer = setTimeout(() => ctrl.abort(), SPEECH_TIMEOUT_MS);
     const t0 = performance.now();
+    let streaming = false;
     item.audio = (async () => {
       try {
         const res = await fetch(state.apiBase + '/audio/speech', {
@@ -756,21 +935,125 @@
           body: JSON.stringify({ model: 'edge-tts', input: item.say, voice: 'alloy' }),
           signal: ctrl.signal,
         });
-        if (!res.ok) return null;
-        let bytes = new Uint8Array(await res.arrayBuffer());
-        if (bytes.length > 3 && bytes[0] === 0xef && bytes[1] === 0xbb && bytes[2] === 0xbf) {
-          bytes = bytes.subarray(3);
+        if (!res.ok || item.dropped) return null;
+        const type = (res.headers.get('content-type') || '').split(';')[0].trim().toLowerCase();
+        if (hub.earlySpeech && res.body && streamable(type)) {
+          // The time limit still covers the whole body.
+          streaming = true;
+          return streamedAudio(res, type, t0, () => clearTimeout(timer));
         }
+        const bytes = withoutBom(new Uint8Array(await res.arrayBuffer()));
         if (item.dropped) return null;
         const url = URL.createObjectURL(new Blob([bytes], { type: 'audio/mpeg' }));
         return { url, audio: new Audio(url), ms: Math.round(performance.now() - t0) };
       } catch {
         return null;
       } finally {
-        clearTimeout(timer);
+        if (!streaming) clearTimeout(timer);
       }
     })();
     return item.audio;
+  }
+
+  // Some services put a byte-order mark before the audio.
+  function withoutBom(bytes) {
+    const bom = bytes.length > 3 && bytes[0] === 0xef && bytes[1] === 0xbb && bytes[2] === 0xbf;
+    return bom ? bytes.subarray(3) : bytes;
+  }
+
+  function streamable(type) {
+    const Source = window.MediaSource;
+    return !!type && !!Source && typeof Source.isTypeSupported === 'function' && Source.isTypeSupported(type);
+  }
+
+  // Audio that plays while it arrives: the response body feeds a media
+  // source. `got.fed` settles once the body has ended: true with audio to
+  // play (`got.share` is the part of the sentence that arrived when a body
+  // broke off and its length was known), false with none. The bytes are
+  // kept in `got.chunks` for a stream that will not start.
+  function streamedAudio(res, type, t0, done) {
+    const source = new MediaSource();
+    const url = URL.createObjectURL(source);
+    const audio = new Audio(url);
+    const got = { url, audio, ms: Math.round(performance.now() - t0), share: 1, chunks: [] };
+    const total = Number(res.headers.get('content-length')) || 0;
+    const reader = res.body.getReader();
+    got.fed = new Promise((resolve) => {
+      source.addEventListener('sourceopen', () => resolve(feedSource(source, reader, type, total, got)), { once: true });
+      audio.addEventListener('error', () => resolve(false), { once: true });
+    }).then((ok) => {
+      done();
+      reader.cancel().catch(() => {});
+      return ok;
+    });
+    return got;
+  }
+
+  // A stream ended just after its first data may start seconds late or not
+  // at all: the element reads what it holds first, and gets a moment to be
+  // able to play.
+  async function readyToEnd(audio) {
+    const event = (names) => new Promise((resolve) => names.forEach((n) => audio.addEventListener(n, resolve, { once: true })));
+    const wait = (names, ms) => Promise.race([event(names), new Promise((r) => setTimeout(r, ms))]);
+    if (audio.readyState < 1) await wait(['loadedmetadata', 'error'], 2000);
+    if (audio.readyState < 3) await wait(['canplay', 'error'], 50);
+  }
+
+  async function feedSource(source, reader, type, total, got) {
+    let buffer = null;
+    let received = 0;
+    let start = new Uint8Array(0); // held until the byte-order mark can be told
+    const append = (bytes) =>
+      new Promise((resolve, reject) => {
+        buffer.addEventListener('updateend', resolve, { once: true });
+        buffer.addEventListener('error', reject, { once: true });
+        buffer.appendBuffer(bytes);
+      });
+    const buffered = () => {
+      try {
+        return buffer.buffered.length > 0 && buffer.buffered.end(0) > 0;
+      } catch {
+        return false; // the source closed on a decode error
+      }
+    };
+    try {
+      buffer = source.addSourceBuffer(type);
+      for (;;) {
+        const { value, done } = await reader.read();
+        if (done) break;
+        received += value.length;
+        let bytes = value;
+        if (start) {
+          const joined = new Uint8Array(start.length + value.length);
+          joined.set(start);
+          joined.set(value, start.length);
+          if (joined.length <= 3) {
+            start = joined;
+            continue;
+          }
+          bytes = withoutBom(joined);
+          start = null;
+        }
+        got.chunks.push(bytes);
+        await append(bytes);
+      }
+      if (start && start.length) {
+        got.chunks.push(withoutBom(start));
+        await append(got.chunks[0]);
+      }
+    } catch {
+      // What arrived still plays; the rest of the sentence is lost.
+      if (total) got.share = Math.min(1, received / total);
+      else got.share = 1;
+    }
+    if (!buffered()) return false;
+    await readyToEnd(got.audio);
+    if (source.readyState === 'open' && !buffer.updating) {
+      try {
+        source.endOfStream();
+      } catch {}
+    }
+    return true;
   }
 
   // Drops a queued or playing sentence: its request, its audio, its voice.
@@ -800,41 +1083,86 @@
     if (item.dropped) return;
     if (!got) return speakFallback(item.say, item);
     $('mTts').textContent = got.ms + 'ms';
+    return playAudio(item, got);
+  }
+
+  function playAudio(item, got) {
     const audio = got.audio;
     return new Promise((resolve) => {
       let settled = false;
       let watchdog = 0;
-      const finish = (fallback) => {
+      let rescue = 0;
+      // `rest`: what the browser's voice says after the audio, if anything;
+      // `next`: another way to play the sentence.
+      const finish = (rest, next) => {
         if (settled) return;
         settled = true;
         clearTimeout(watchdog);
+        clearTimeout(rescue);
         item.stop = null;
+        audio.pause();
         URL.revokeObjectURL(got.url);
-        if (fallback && !item.dropped) speakFallback(item.say, item).then(resolve);
+        if (item.dropped) resolve();
+        else if (next) next().then(resolve);
+        else if (rest && SAYABLE.test(rest)) speakFallback(rest, item).then(resolve);
         else resolve();
       };
-      item.stop = () => {
-        audio.pause();
-        finish(false);
-      };
-      audio.onended = () => finish(false);
-      audio.onerror = () => finish(true);
-      // Playback that stalls must not hold the queue for ever.
+      item.stop = () => finish('');
+      // A body that broke off ends with what arrived; the browser's voice
+      // says the rest when its share is known.
+      const ended = () => finish(got.share < 1 ? restOfSpeech(item.say, got.share) : '');
+      audio.onended = ended;
+      audio.onerror = () => finish(item.say);
+      audio.addEventListener('playing', () => sounding(item), { once: true });
+      // Streamed audio is timed from the end of its body: until then its
+      // length is only what has arrived (the speech time limit ends the body).
+      let bodyIn = !got.fed;
+      if (got.fed) {
+        got.fed.then((playable) => {
+          if (!playable) return finish(item.say);
+          bodyIn = true;
+          arm();
+          // A media source that holds the whole sentence yet does not start
+          // gives way to playing the same bytes whole.
+          rescue = setTimeout(() => {
+            if (!item.sounding) finish('', () => playAudio(item, wholeAudio(got)));
+          }, STREAM_START_MS);
+        });
+      }
+      // Playback that stalls must not hold the queue for ever. Streamed
+      // audio learns its length only once its body has ended.
       const arm = () => {
+        if (!bodyIn) return;
+        clearTimeout(watchdog);
         const ms = Number.isFinite(audio.duration) ? audio.duration * 1000 + 3000 : 60000;
-        watchdog = setTimeout(() => finish(false), ms);
+        watchdog = setTimeout(ended, ms);
       };
       // A prefetched element may have failed or loaded before its turn.
-      if (audio.error) return finish(true);
+      if (audio.error) return finish(item.say);
       if (audio.readyState >= 1) arm();
-      else audio.onloadedmetadata = arm;
+      audio.onloadedmetadata = arm;
+      audio.ondurationchange = arm;
       try {
         const p = audio.play();
-        if (p && p.catch) p.catch(() => finish(true));
+        if (p && p.catch) p.catch(() => finish(item.say));
       } catch {
-        finish(true);
+        finish(item.say);
       }
     });
+  }
+
+  function wholeAudio(streamed) {
+    const url = URL.createObjectURL(new Blob(streamed.chunks, { type: 'audio/mpeg' }));
+    return { url, audio: new Audio(url), ms: streamed.ms, share: streamed.share };
+  }
+
+  // The words of a sentence after the first `share` of its letters.
+  function restOfSpeech(say, share) {
+    const chars = Array.from(say);
+    let skip = Math.round(chars.filter((c) => SAYABLE.test(c)).length * share);
+    let i = 0;
+    for (; i < chars.length && skip > 0; i++) if (SAYABLE.test(chars[i])) skip--;
+    return chars.slice(i).join('').trim();
   }
 
   // The browser's own voice. Its end event is known to go missing, so a
@@ -867,6 +1195,7 @@
       try {
         synth.cancel();
         synth.speak(u);
+        if (item) sounding(item);
       } catch {
         done();
       }

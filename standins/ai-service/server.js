@@ -9,6 +9,7 @@ const { silentMp3 } = require('./mp3');
 const { spokenMp3 } = require('./speech');
 const { transcribe } = require('./transcriptions');
 const { echoAnswer, corpusTokens, tokenize } = require('./answers');
+const { SHAPE_DEFAULTS, ERROR_SHAPES, answerDeltas, stall, sendPaced } = require('./shapes');
 
 const PREFIX = '/ai/v1';
 const BOM = Buffer.from([0xef, 0xbb, 0xbf]);
@@ -23,14 +24,17 @@ const DEFAULTS = Object.freeze({
 
   // '', 'status-body', 'status-empty', 'error-member', 'error-member-stream',
   // 'malformed', 'no-final-lf', 'split-bytes', 'json', 'json-bare', 'not-json',
-  // 'status-error-bare' (error status, error member without a message)
+  // 'status-error-bare' (error status, error member without a message),
+  // or an error shape of shapes.js ('error-string', 'message-top', ...)
   chatFault: '',
   status: 500,
-  // Models: '', 'no-meta', 'non-text', 'down', 'not-json'
+  // Models: '', 'no-meta', 'non-text', 'down', 'not-json', 'no-data', or an
+  // error shape of shapes.js ('unauthorized', 'not-found')
   modelsFault: '',
   models: null, // replaces the model list when set
   // Speech: '', 'bom', 'three-bytes', 'status', 'garbage', 'hang' (never
-  // answers), 'stall' (headers and half the audio, then nothing)
+  // answers), 'stall' (headers and half the audio, then nothing), 'break'
+  // (headers and half the audio, then the connection drops)
   speechFault: '',
   speechDelayMs: 0,
   speechMs: null, // null: the sentence spoken by espeak-ng; a number: that long a silence
@@ -40,6 +44,7 @@ const DEFAULTS = Object.freeze({
   transcripts: [],
   transcriptionFault: '',
   transcriptionDelayMs: 0,
+  ...SHAPE_DEFAULTS,
 });
 
 const DEFAULT_MODELS = [
@@ -108,6 +113,8 @@ function createStandin() {
     const fault = config.modelsFault;
     if (fault === 'down') return text(res, 503, 'text/html', '<h1>down</h1>');
     if (fault === 'not-json') return text(res, 200, 'application/json', '{"data": [');
+    if (fault === 'no-data') return json(res, 200, { object: 'list' });
+    if (ERROR_SHAPES[fault]) return json(res, ...ERROR_SHAPES[fault]);
     let list = config.models || DEFAULT_MODELS;
     if (fault === 'no-meta') list = list.map((m) => ({ id: m.id }));
     if (fault === 'non-text') list = list.map((m) => ({ id: m.id, meta: { type: 'image' } }));
@@ -129,8 +136,8 @@ function createStandin() {
     // The client went away before the answer was complete.
     res.on('close', () => (entry.aborted = !res.writableFinished));
     const fault = config.chatFault;
-    const tokens = answerTokens(body);
-    const content = tokens.join('');
+    const deltas = answerDeltas(answerTokens(body), config, tokenize);
+    const content = deltas.map((d) => d.content || '').join('');
     while (config.holdChat) await sleep(10);
     if (config.firstTokenDelayMs > 0) await sleep(config.firstTokenDelayMs);
 
@@ -138,6 +145,7 @@ function createStandin() {
       return json(res, config.status, { error: { message: '模型未加载' } });
     }
     if (fault === 'status-error-bare') return json(res, config.status, { error: { type: 'server_error' } });
+    if (ERROR_SHAPES[fault]) return json(res, ...ERROR_SHAPES[fault]);
     if (fault === 'status-empty') {
       res.writeHead(config.status);
       return res.end();
@@ -155,11 +163,12 @@ function createStandin() {
     });
     res.socket.setNoDelay(true);
     const event = (obj) => 'data: ' + JSON.stringify(obj) + '\n\n';
-    const delta = (t) => event({ choices: [{ delta: { content: t } }] });
+    const delta = (d) => event({ choices: [{ delta: d }] });
 
-    for (let i = 0; i < tokens.length; i++) {
+    for (let i = 0; i < deltas.length; i++) {
       if (res.destroyed) return;
-      const last = i === tokens.length - 1;
+      if (i === config.stallAfter) return stall(res, config, sleep);
+      const last = i === deltas.length - 1;
       if (fault === 'malformed' && i === 1) {
         res.write('data: {"choices": [\n\ngarbage line\ndata:\n: comment\nevent: ping\n');
         res.write('data: {"choices":[]}\n\ndata: "text"\n\n');
@@ -168,11 +177,11 @@ function createStandin() {
         res.write(event({ error: { message: '流中断：后端过载' } }));
       }
       if (fault === 'no-final-lf' && last) {
-        res.end('data: ' + JSON.stringify({ choices: [{ delta: { content: tokens[i] } }] }));
+        res.end('data: ' + JSON.stringify({ choices: [{ delta: deltas[i] }] }));
         return;
       }
-      if (fault === 'split-bytes') await writeSplit(res, Buffer.from(delta(tokens[i])));
-      else res.write(delta(tokens[i]));
+      if (fault === 'split-bytes') await writeSplit(res, Buffer.from(delta(deltas[i])));
+      else res.write(delta(deltas[i]));
       if (config.tokenDelayMs > 0 && !last) await sleep(config.tokenDelayMs);
     }
     res.end('data: [DONE]\n\n');
@@ -186,16 +195,23 @@ function createStandin() {
     const fault = config.speechFault;
     if (fault === 'hang') return;
     if (fault === 'status') return json(res, 500, { error: { message: 'tts down' } });
-    let audio = config.speechMs != null ? silentMp3(config.speechMs) : await spokenMp3(body.input);
-    if (fault === 'stall') {
-      res.writeHead(200, { 'Content-Type': 'audio/mpeg', 'Content-Length': audio.length });
+    const chars = Array.from(String(body.input || '')).length;
+    let audio;
+    if (config.speechMsPerChar > 0) audio = silentMp3(chars * config.speechMsPerChar);
+    else if (config.speechMs != null) audio = silentMp3(config.speechMs);
+    else audio = await spokenMp3(body.input);
+    const type = config.speechType || 'audio/mpeg';
+    if (fault === 'stall' || fault === 'break') {
+      res.writeHead(200, { 'Content-Type': type, 'Content-Length': audio.length });
       res.write(audio.subarray(0, audio.length >> 1));
+      if (fault === 'break') setTimeout(() => res.destroy(), 50);
       return;
     }
     if (fault === 'bom') audio = Buffer.concat([BOM, audio]);
     if (fault === 'three-bytes') audio = BOM;
     if (fault === 'garbage') audio = Buffer.from('this is not audio at all, just text');
-    res.writeHead(200, { 'Content-Type': 'audio/mpeg', 'Content-Length': audio.length });
+    res.writeHead(200, { 'Content-Type': type, 'Content-Length': audio.length });
+    if (config.speechPaceMsPerChar > 0) return sendPaced(res, audio, chars * config.speechPaceMsPerChar, sleep);
     res.end(audio);
   }
 

@@ -139,15 +139,34 @@ test('the model list: types decide the selector, the matrix shows every model', 
     await page.context().close();
   });
 
-  for (const fault of ['down', 'not-json']) {
+  // An error status or a body without its list is a failure, with the
+  // service's reason in the event log.
+  const failures = [
+    ['down', /HTTP 503/],
+    ['not-json', /JSON/],
+    ['unauthorized', /Invalid API key/],
+    ['not-found', /Not Found/],
+    ['no-data', /data/],
+  ];
+  for (const [fault, reason] of failures) {
     await t.test('service ' + fault, async () => {
       env.control({ modelsFault: fault });
       const page = await env.open();
       assert.deepEqual(await matrix(page), ['bad|无可用模型offline']);
       assert.equal(await page.textContent('#apiPill span:last-child'), 'AI 离线');
       assert.match(await page.textContent('#toasts'), /无法连接 AI 服务/);
+      assert.match(await page.textContent('#events'), new RegExp('模型列表获取失败: .*' + reason.source));
       assert.equal(await page.inputValue('#modelSelect'), '');
       await page.context().close();
     });
   }
+
+  await t.test('an empty list is no failure', async () => {
+    env.control({ models: [] });
+    const page = await env.open();
+    assert.deepEqual(await matrix(page), ['bad|无可用模型offline']);
+    assert.equal(await page.textContent('#apiPill span:last-child'), 'AI 在线');
+    assert.match(await page.textContent('#events'), /模型列表已同步 ×0/);
+    await page.context().close();
+  });
 });

@@ -43,6 +43,9 @@ function recordRenders() {
   let raw = '';
   const read = ReadableStreamDefaultReader.prototype.read;
   ReadableStreamDefaultReader.prototype.read = function () {
+    // The answer's stream is the first read; speech audio streams too.
+    if (!window.__answerReader) window.__answerReader = this;
+    if (this !== window.__answerReader) return read.call(this);
     const bubbles = document.querySelectorAll('#stream .msg.assistant .bubble');
     if (raw) renders.push({ raw, html: bubbles[bubbles.length - 1].innerHTML });
     return read.call(this).then((r) => {
@@ -88,6 +91,11 @@ test('failed answers say why, in the bubble, pill, toast and log', async (t) => 
     ['error-member', '配额已用完'],
     ['error-member-stream', '流中断：后端过载'],
     ['not-json', 'not valid JSON'],
+    // The shapes other servers give their message in.
+    ['error-string', '上游服务不可用'],
+    ['message-top', "This model's maximum context length is 4096 tokens"],
+    ['detail-string', '模型正在加载，请稍候'],
+    ['detail-list', 'field required; unknown model'],
   ];
   for (const [fault, reason] of cases) {
     await t.test(fault, async () => {
@@ -98,6 +106,7 @@ test('failed answers say why, in the bubble, pill, toast and log', async (t) => 
       const text = await lastAssistant(page).textContent();
       assert.ok(text.startsWith('⚠ 出错了：'), text);
       assert.ok(text.includes(reason), text);
+      assert.ok(!text.includes('HTTP') || reason.startsWith('HTTP'), text);
       assert.ok(text.endsWith('\n\n可能是 127.0.0.1 文本模型未安装或网络抖动。你仍可以继续打字，我会重试。'), text);
       assert.equal(await page.textContent('#apiPill span:last-child'), 'AI 异常');
       assert.match(await page.textContent('#toasts'), new RegExp('模型调用失败：.*' + reason));
@@ -151,4 +160,95 @@ test('text from the service and the host is shown as text, never as markup', asy
   assert.ok((await page.textContent('#modelMatrix')).includes(markup));
   assert.equal(await page.inputValue('#modelSelect'), markup);
   await page.context().close();
+});
+
+// Every text the thinking box shows, in order.
+function recordThinking() {
+  window.__thinking = [];
+  document.addEventListener('DOMContentLoaded', () => {
+    const box = document.getElementById('thinkText');
+    const note = () => window.__thinking.push(box.textContent);
+    new MutationObserver(note).observe(box, { childList: true, characterData: true, subtree: true });
+  });
+}
+
+test('hidden reasoning is never shown, spoken or sent back; the thinking box counts its seconds', async (t) => {
+  const answer = '你好。我在这里，提到 <think> 的话照样显示。';
+  for (const shape of ['think', 'think-empty', 'reasoning_content', 'reasoning']) {
+    await t.test(shape, async () => {
+      env.control({ answer, reasoningShape: shape, tokenDelayMs: 80, speechMs: 60 });
+      const page = await env.open({ init: recordThinking });
+      await say(page, '你好');
+      await waitIdle(page);
+      assert.deepEqual(await sentencesOf(page), ['sentence:你好。', 'sentence:我在这里，提到 <think> 的话照样显示。', 'cursor:']);
+      if (shape !== 'think-empty') {
+        const seen = await page.evaluate(() => window.__thinking);
+        assert.ok(seen.some((x) => /^模型思考中 · \d+ s$/.test(x)), seen.join(' | '));
+        // The time to the first token counts from the answer, not its reasoning.
+        assert.ok(parseInt(await page.textContent('#mTTFT'), 10) >= 1000, await page.textContent('#mTTFT'));
+      }
+      await say(page, '再说');
+      await waitIdle(page);
+      assert.deepEqual(env.ai.log.chats[1].body.messages[2], { role: 'assistant', content: answer });
+      const spoken = env.ai.log.speech.map((s) => s.input).join('|');
+      assert.ok(!/打招呼|^<think>|<\/think>/.test(spoken), spoken);
+      await page.context().close();
+    });
+  }
+
+  await t.test('the seconds of reasoning count up', async () => {
+    env.control({ answer, reasoningShape: 'reasoning_content', stallAfter: 4, keepAliveMs: 100 });
+    const page = await env.open({ clock: true });
+    await say(page, '你好');
+    await page.waitForFunction(() => /^模型思考中/.test(document.getElementById('thinkText').textContent));
+    await page.clock.runFor(3000);
+    assert.match(await page.textContent('#thinkText'), /^模型思考中 · [234] s$/);
+    assert.equal(await lastAssistant(page).evaluate((b) => b.firstElementChild.className), 'cursor');
+    await page.keyboard.press('Escape');
+    await waitIdle(page);
+    await page.context().close();
+  });
+});
+
+test('a stalled answer is named after 15 s and ends after 90 s keeping what arrived', async (t) => {
+  const stalled = () => /停滞.*Esc/.test(document.getElementById('thinkText').textContent);
+  await t.test('silent stream', async () => {
+    env.control({ answer: '已经到达的一句。后面的没有来。', stallAfter: 6, tokenDelayMs: 0 });
+    const page = await env.open({ clock: true });
+    await say(page, '卡住');
+    await page.waitForFunction(() => document.querySelector('#stream .msg.assistant:last-child').textContent === '已经到达的一句。后面的');
+    await page.clock.runFor(10000);
+    assert.equal(await page.evaluate(stalled), false);
+    await page.clock.runFor(6000);
+    assert.equal(await page.evaluate(stalled), true);
+    assert.equal(await page.isDisabled('#btnSend'), true);
+    await page.clock.runFor(74000);
+    await waitIdle(page);
+    assert.deepEqual(await sentencesOf(page), ['sentence:已经到达的一句。', 'sentence:后面的', 'meta:']);
+    assert.equal(await lastAssistant(page).locator('.meta').textContent(), '⚠ 出错了：回答超时');
+    // (The pill is back to its model-list state: the list refreshed meanwhile.)
+    assert.match(await page.textContent('#events'), /错误: 回答超时/);
+    assert.equal(env.ai.log.chats[0].aborted, true);
+    env.ai.control({ stallAfter: -1 });
+    await say(page, '继续');
+    await waitIdle(page);
+    assert.deepEqual(env.ai.log.chats[1].body.messages[2], { role: 'assistant', content: '已经到达的一句。后面的' });
+    await page.context().close();
+  });
+
+  await t.test('keep-alive comments are no stall', async () => {
+    env.control({ answer: '已经到达的一句。后面的没有来。', stallAfter: 6, tokenDelayMs: 0, keepAliveMs: 100 });
+    const page = await env.open({ clock: true });
+    await say(page, '卡住');
+    await page.waitForFunction(() => document.querySelector('#stream .msg.assistant:last-child').textContent === '已经到达的一句。后面的');
+    for (let s = 0; s < 20; s++) {
+      await page.clock.runFor(1000);
+      await new Promise((r) => setTimeout(r, 250));
+    }
+    assert.equal(await page.evaluate(stalled), false);
+    assert.equal(await page.isDisabled('#btnSend'), true);
+    await page.keyboard.press('Escape');
+    await waitIdle(page);
+    await page.context().close();
+  });
 });
