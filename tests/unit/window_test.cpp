@@ -151,7 +151,8 @@ TEST_CASE_FIXTURE(MainWindowFixture, "closing tears the browser down in order an
     AttachBrowser();
     SendMessageW(window, WM_CLOSE, 0, 0);
     CHECK_FALSE(IsWindow(window));
-    CHECK(Calls == std::vector<std::string>{"view.Release", "controller.Close",
+    // First the environment is asked for its browser-exit event (slot 0: QueryInterface).
+    CHECK(Calls == std::vector<std::string>{"environment.slot0", "view.Release", "controller.Close",
                                             "controller.Release", "environment.Release"});
     CHECK_FALSE(BrowserView);
     CHECK_FALSE(BrowserController);
