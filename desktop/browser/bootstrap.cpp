@@ -96,7 +96,7 @@ HRESULT StartEnvironment() {
     return CreateEnvironmentEntry(nullptr, UserDataDir.c_str(), options.Get(), handler.Get());
 }
 
-HRESULT Fail(BrowserStep step, HRESULT hr);
+HRESULT Fail(BrowserStep step, HRESULT hr, bool created = false);
 
 void RetryEnvironment() {
     HRESULT hr = StartEnvironment();
@@ -104,9 +104,11 @@ void RetryEnvironment() {
         Fail(BrowserStep::Environment, hr);
 }
 
-HRESULT Fail(BrowserStep step, HRESULT hr) {
+// `created` is true for a failure after the runtime created what was asked for: that is no
+// held data folder, whatever its code, and is not tried again.
+HRESULT Fail(BrowserStep step, HRESULT hr, bool created) {
     TearDownBrowser();
-    if (RetryCreationLater(hr, RetryEnvironment))
+    if (!created && RetryCreationLater(hr, RetryEnvironment))
         return S_OK;
     if (Startup.failed)
         Startup.failed(step, hr);
@@ -192,7 +194,7 @@ HRESULT OnControllerCreated(HRESULT errorCode, ICoreWebView2Controller* controll
     // A controller without a view cannot load the page: it counts as the controller
     // failing, rather than leaving the start-up screen up for good.
     if (FAILED(viewResult) || !BrowserView)
-        return Fail(BrowserStep::Controller, FAILED(viewResult) ? viewResult : E_POINTER);
+        return Fail(BrowserStep::Controller, FAILED(viewResult) ? viewResult : E_POINTER, true);
     Report(BrowserStep::Controller);
     FitBrowserToWindow();
 
