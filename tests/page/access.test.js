@@ -108,7 +108,9 @@ test('screen readers: sentences once each, toasts, status texts, button names, t
   const roles = async (role, text) => page.getByRole(role).filter({ hasText: text }).count();
   assert.equal(await roles('alert', '升级失败: x'), 1, 'a failure is told at once');
   assert.equal(await roles('status', 'VAD 自动送话已开启'), 1, 'other toasts wait their turn');
-  // The pills and the orb's state are status texts, read out as they change.
+  // The pills and the orb's state are status texts, read out as they change (the orb
+  // rests once the answer's speech has ended).
+  await page.waitForFunction(() => document.getElementById('orbState').textContent === '待命中');
   for (const text of ['AI 在线', '语音关闭', '视频关闭', '系统最新', '待命中']) assert.equal(await roles('status', text), 1, text);
   const names = (await readerView(page)).filter((n) => n.role === 'button').map((n) => n.name);
   for (const name of ['最小化', '最大化', '关闭']) assert.ok(names.includes(name), name);
