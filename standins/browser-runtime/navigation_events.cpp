@@ -75,18 +75,12 @@ bool Flag(const JsonValue& value, const char* key) {
     return flag && flag->boolean;
 }
 
+using ::Give;
 HRESULT Give(const std::wstring& text, LPWSTR* out) {
     if (!out)
         return E_POINTER;
     *out = TaskString(text);
     return *out ? S_OK : E_OUTOFMEMORY;
-}
-
-HRESULT GiveBool(bool value, BOOL* out) {
-    if (!out)
-        return E_POINTER;
-    *out = value ? TRUE : FALSE;
-    return S_OK;
 }
 
 class StartingArgs final : public ComObject<ICoreWebView2NavigationStartingEventArgs,
@@ -96,23 +90,18 @@ class StartingArgs final : public ComObject<ICoreWebView2NavigationStartingEvent
         : uri_(std::move(uri)), user_(user), redirected_(redirected), id_(id) {}
     HRESULT STDMETHODCALLTYPE get_Uri(LPWSTR* uri) override { return Give(uri_, uri); }
     HRESULT STDMETHODCALLTYPE get_IsUserInitiated(BOOL* value) override {
-        return GiveBool(user_, value);
+        return Give(user_, value);
     }
     HRESULT STDMETHODCALLTYPE get_IsRedirected(BOOL* value) override {
-        return GiveBool(redirected_, value);
+        return Give(redirected_, value);
     }
     STANDIN_NOTIMPL(get_RequestHeaders, IUnknown**)
-    HRESULT STDMETHODCALLTYPE get_Cancel(BOOL* value) override { return GiveBool(cancel, value); }
+    HRESULT STDMETHODCALLTYPE get_Cancel(BOOL* value) override { return Give(cancel, value); }
     HRESULT STDMETHODCALLTYPE put_Cancel(BOOL value) override {
         cancel = value != FALSE;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE get_NavigationId(UINT64* value) override {
-        if (!value)
-            return E_POINTER;
-        *value = id_;
-        return S_OK;
-    }
+    HRESULT STDMETHODCALLTYPE get_NavigationId(UINT64* value) override { return Give(id_, value); }
     bool cancel = false;
 
   private:
@@ -138,9 +127,9 @@ class NewWindowArgs final : public ComObject<ICoreWebView2NewWindowRequestedEven
         handled = value != FALSE;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE get_Handled(BOOL* value) override { return GiveBool(handled, value); }
+    HRESULT STDMETHODCALLTYPE get_Handled(BOOL* value) override { return Give(handled, value); }
     HRESULT STDMETHODCALLTYPE get_IsUserInitiated(BOOL* value) override {
-        return GiveBool(user_, value);
+        return Give(user_, value);
     }
     STANDIN_NOTIMPL(GetDeferral, ICoreWebView2Deferral**)
     STANDIN_NOTIMPL(get_WindowFeatures, IUnknown**)
@@ -173,13 +162,10 @@ class PermissionArgs final : public ComObject<ICoreWebView2PermissionRequestedEv
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE get_IsUserInitiated(BOOL* value) override {
-        return GiveBool(user_, value);
+        return Give(user_, value);
     }
     HRESULT STDMETHODCALLTYPE get_State(COREWEBVIEW2_PERMISSION_STATE* value) override {
-        if (!value)
-            return E_POINTER;
-        *value = state;
-        return S_OK;
+        return Give(state, value);
     }
     HRESULT STDMETHODCALLTYPE put_State(COREWEBVIEW2_PERMISSION_STATE value) override {
         if (value < COREWEBVIEW2_PERMISSION_STATE_DEFAULT ||
@@ -189,13 +175,13 @@ class PermissionArgs final : public ComObject<ICoreWebView2PermissionRequestedEv
         return S_OK;
     }
     STANDIN_NOTIMPL(GetDeferral, ICoreWebView2Deferral**)
-    HRESULT STDMETHODCALLTYPE get_Handled(BOOL* value) override { return GiveBool(handled, value); }
+    HRESULT STDMETHODCALLTYPE get_Handled(BOOL* value) override { return Give(handled, value); }
     HRESULT STDMETHODCALLTYPE put_Handled(BOOL value) override {
         handled = value != FALSE;
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE get_SavesInProfile(BOOL* value) override {
-        return GiveBool(saves, value);
+        return Give(saves, value);
     }
     HRESULT STDMETHODCALLTYPE put_SavesInProfile(BOOL value) override {
         saves = value != FALSE;

@@ -38,12 +38,7 @@ class NavArgs final : public ComObject<ICoreWebView2NavigationCompletedEventArgs
                                        IID_ICoreWebView2NavigationCompletedEventArgs> {
   public:
     NavArgs(bool success, UINT64 id) : success_(success), id_(id) {}
-    HRESULT STDMETHODCALLTYPE get_IsSuccess(BOOL* value) override {
-        if (!value)
-            return E_POINTER;
-        *value = success_ ? TRUE : FALSE;
-        return S_OK;
-    }
+    HRESULT STDMETHODCALLTYPE get_IsSuccess(BOOL* value) override { return Give(success_, value); }
     HRESULT STDMETHODCALLTYPE get_WebErrorStatus(COREWEBVIEW2_WEB_ERROR_STATUS* value) override {
         if (!value)
             return E_POINTER;
@@ -51,12 +46,7 @@ class NavArgs final : public ComObject<ICoreWebView2NavigationCompletedEventArgs
         *value = static_cast<COREWEBVIEW2_WEB_ERROR_STATUS>(0);
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE get_NavigationId(UINT64* value) override {
-        if (!value)
-            return E_POINTER;
-        *value = id_;
-        return S_OK;
-    }
+    HRESULT STDMETHODCALLTYPE get_NavigationId(UINT64* value) override { return Give(id_, value); }
 
   private:
     bool success_;

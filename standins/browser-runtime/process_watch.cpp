@@ -20,10 +20,7 @@ class FailedArgs final : public ComObject<ICoreWebView2ProcessFailedEventArgs,
     explicit FailedArgs(COREWEBVIEW2_PROCESS_FAILED_KIND kind) : kind_(kind) {}
     HRESULT STDMETHODCALLTYPE
     get_ProcessFailedKind(COREWEBVIEW2_PROCESS_FAILED_KIND* kind) override {
-        if (!kind)
-            return E_POINTER;
-        *kind = kind_;
-        return S_OK;
+        return Give(kind_, kind);
     }
 
   private:
@@ -36,16 +33,10 @@ class ExitedArgs final : public ComObject<ICoreWebView2BrowserProcessExitedEvent
     explicit ExitedArgs(COREWEBVIEW2_BROWSER_PROCESS_EXIT_KIND kind) : kind_(kind) {}
     HRESULT STDMETHODCALLTYPE
     get_BrowserProcessExitKind(COREWEBVIEW2_BROWSER_PROCESS_EXIT_KIND* kind) override {
-        if (!kind)
-            return E_POINTER;
-        *kind = kind_;
-        return S_OK;
+        return Give(kind_, kind);
     }
     HRESULT STDMETHODCALLTYPE get_BrowserProcessId(UINT32* id) override {
-        if (!id)
-            return E_POINTER;
-        *id = 0; // a Linux process: no Windows id to give
-        return S_OK;
+        return Give(0, id); // a Linux process: no Windows id to give
     }
 
   private:

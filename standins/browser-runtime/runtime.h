@@ -60,6 +60,14 @@ template <typename Interface, const IID& Iid> class ComObject : public Interface
 
 // Raises an event. Each handler is held while it runs: it may add or remove handlers,
 // or close the view.
+// Hands a getter's value to the caller, as every getter of the control does.
+template <typename Out, typename Value> HRESULT Give(Value value, Out* out) {
+    if (!out)
+        return E_POINTER;
+    *out = static_cast<Out>(value);
+    return S_OK;
+}
+
 template <typename Handler, typename Sender, typename Args>
 void Raise(const std::map<__int64, Handler*>& handlers, Sender* sender, Args* args) {
     std::vector<Handler*> copy;
