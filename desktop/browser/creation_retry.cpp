@@ -4,7 +4,9 @@
 
 namespace {
 
-constexpr ULONGLONG RetryForMs = 6000;
+// A browser can take several seconds to let go of its profile after its host closed it,
+// longer on a busy machine; the start-up screen stays up meanwhile.
+constexpr ULONGLONG RetryForMs = 20000;
 constexpr UINT RetryEveryMs = 400;
 constexpr UINT_PTR RetryTimer = 0x4f03;
 

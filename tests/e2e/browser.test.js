@@ -167,7 +167,8 @@ test('failed creation shows its box and ends with exit code 1', async () => {
 });
 
 test('a restart right after close waits out the browser still holding the data folder', async (t) => {
-  const linger = { OVRA_STANDIN_LINGER_MS: '8000' };
+  // Longer than the host's wait at exit plus a quick start: the second run must keep trying.
+  const linger = { OVRA_STANDIN_LINGER_MS: '12000' };
   const host = await startHost(linger);
   await waitFor(() => host.page.evaluate(() =>
     document.getElementById('versionLabel').textContent === 'v1.0.4'), { what: 'hostReady' });
