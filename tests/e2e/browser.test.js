@@ -210,12 +210,17 @@ test('a page that keeps crashing is not reloaded for ever: the window says so', 
     await sleep(1000);
     await browser.close().catch(() => {});
     ({ browser, page } = await waitFor(async () => {
+      let c = null;
       try {
-        const c = await standin.connectToPage(host.port, '/ui/index.html', 5000);
+        c = await standin.connectToPage(host.port, '/ui/index.html', 5000);
         await c.page.waitForFunction(() => document.querySelectorAll('#events > *').length > 0,
           null, { timeout: 10000 });
         return c;
-      } catch (_) { return null; }
+      } catch (_) {
+        // A connection to the page that has not come back yet is not left open.
+        if (c) await c.browser.close().catch(() => {});
+        return null;
+      }
     }, { what: `page after crash ${crash}`, timeoutMs: 60000 }));
   }
   await browser.close().catch(() => {});

@@ -19,6 +19,9 @@ async function smoke(name, options, prepare) {
   const result = await session.run(exe, ['--smoke'], {
     env: standin.runtimeEnv(session, options), timeoutMs: 60000,
   });
+  // Wine itself ending by a signal is no exit code of ours: say what it printed.
+  assert.ok(result.code !== null,
+    `--smoke ended by ${result.signal}; its last output:\n${result.stderr.slice(-2000)}`);
   return { code: result.code, lines: result.stdout.split('\n').filter(Boolean) };
 }
 

@@ -65,7 +65,21 @@ function fakes(opts) {
     window.__host = { post: (m) => window.__posts.push(m) };
   }
 
-  const probe = (window.__probe = { blobs: [], plays: [], ends: [], spoken: [], asr: [] });
+  const probe = (window.__probe = { blobs: [], plays: [], ends: [], spoken: [], asr: [], fed: 0 });
+  // Streamed bodies whose first bytes reached their media source, for tests that must
+  // wait for them in real time before they move the page's clock.
+  if (window.SourceBuffer) {
+    const append = SourceBuffer.prototype.appendBuffer;
+    const fed = new WeakSet();
+    SourceBuffer.prototype.appendBuffer = function (bytes) {
+      const counted = () => {
+        if (!fed.has(this)) probe.fed++;
+        fed.add(this);
+      };
+      this.addEventListener('updateend', counted, { once: true });
+      return append.call(this, bytes);
+    };
+  }
   const createUrl = URL.createObjectURL.bind(URL);
   URL.createObjectURL = (blob) => {
     probe.blobs.push(blob);
