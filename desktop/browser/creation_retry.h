@@ -1,12 +1,12 @@
 // A quick restart (by the user, or by an update's script a moment after the old program
 // ended) can find the previous run's browser processes still holding the data folder;
 // the runtime then refuses the environment or the controller until they have gone.
-// Such a failure is retried for a few seconds before it counts.
+// Such a failure is retried for up to 20 s before it counts.
 #pragma once
 
 #include <windows.h>
 
-// A creation sequence begins: its few seconds start now.
+// A creation sequence begins: its time for retries starts now.
 void NoteCreationStart();
 
 // True when `hr` is what a held data folder gives and the sequence is still young:
