@@ -113,6 +113,38 @@ function parsePpm(buf) {
   return { width: Number(w), height: Number(h), rgb: buf.subarray(pos) };
 }
 
+// Linux processes started for the session, found by the session folder in their command
+// line: the browser stand-in's guard and Chromium, which end only after Wine has gone.
+function sessionProcesses(dir) {
+  const pids = [];
+  for (const name of fs.readdirSync('/proc')) {
+    if (!/^\d+$/.test(name) || Number(name) === process.pid) continue;
+    let cmdline;
+    try { cmdline = fs.readFileSync(`/proc/${name}/cmdline`, 'latin1'); } catch (_) { continue; }
+    if (cmdline.includes(`${dir}/`)) pids.push(Number(name));
+  }
+  return pids;
+}
+
+// Ends the session's Wine and whatever it started, then removes the folder. Chromium
+// still writing its profile while the folder goes made the removal fail, so the guards
+// get time to take their browsers down, and what lingers past that is killed.
+async function closeSession(dir, env) {
+  spawnSync('wineserver', ['-k'], { env, stdio: 'ignore', timeout: 20000 });
+  // The server writes the registry out as it goes.
+  spawnSync('wineserver', ['-w'], { env, stdio: 'ignore', timeout: 20000 });
+  await waitFor(() => sessionProcesses(dir).length === 0,
+    { timeoutMs: 10000, what: 'the session\'s processes to end' }).catch(() => {});
+  for (const pid of sessionProcesses(dir)) {
+    try { process.kill(-pid, 'SIGKILL'); } catch (_) { /* not a group leader */ }
+    try { process.kill(pid, 'SIGKILL'); } catch (_) { /* already gone */ }
+  }
+}
+
+function removeSessionFolder(dir) {
+  fs.rmSync(dir, { recursive: true, force: true, maxRetries: 5, retryDelay: 200 });
+}
+
 // A session folder with a display and a fresh prefix copied from the template.
 async function openSession(tag, { detached = false } = {}) {
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), tag));
@@ -224,9 +256,9 @@ async function startWineSession(options = {}) {
 
   async function stop() {
     for (const child of children) child.kill('SIGKILL');
-    spawnSync('wineserver', ['-k'], { env, stdio: 'ignore', timeout: 20000 });
+    await closeSession(dir, env);
     stopXvfb(xvfb);
-    if (!process.env.OVRA_KEEP_E2E) fs.rmSync(dir, { recursive: true, force: true });
+    if (!process.env.OVRA_KEEP_E2E) removeSessionFolder(dir);
   }
 
   return {
@@ -252,15 +284,14 @@ async function main([command, ...args]) {
   } else if (command === 'stop') {
     const [dir, pid] = args;
     if (dir && fs.existsSync(path.join(dir, 'prefix'))) {
-      spawnSync('wineserver', ['-k'], { env: { ...process.env, WINEPREFIX: path.join(dir, 'prefix') },
-        stdio: 'ignore', timeout: 20000 });
+      await closeSession(dir, { ...process.env, WINEPREFIX: path.join(dir, 'prefix') });
     }
     if (Number(pid) > 0) {
       try { process.kill(Number(pid), 'SIGTERM'); } catch (_) { /* already gone */ }
       await waitFor(() => { try { process.kill(Number(pid), 0); return false; } catch (_) { return true; } },
         { timeoutMs: 5000, what: 'Xvfb to end' }).catch(() => {});
     }
-    if (dir) fs.rmSync(dir, { recursive: true, force: true });
+    if (dir) removeSessionFolder(dir);
   } else {
     throw new Error('usage: wine.js start | stop DIR PID');
   }
