@@ -126,9 +126,9 @@ function sessionProcesses(dir) {
   return pids;
 }
 
-// Ends the session's Wine and whatever it started, then removes the folder. Chromium
-// still writing its profile while the folder goes made the removal fail, so the guards
-// get time to take their browsers down, and what lingers past that is killed.
+// Ends the session's Wine and whatever it started, before its folder is removed: Chromium
+// still writing its profile made the removal fail, so the guards get time to take their
+// browsers down, and what lingers past that is killed.
 async function closeSession(dir, env) {
   spawnSync('wineserver', ['-k'], { env, stdio: 'ignore', timeout: 20000 });
   // The server writes the registry out as it goes.
