@@ -2,21 +2,30 @@
 // Shared set-up for the page tests, the page benchmark and the screenshot
 // script: the AI service stand-in, a static server for the page (with the API
 // base put in as the build does) and headless Chromium with fake media.
+const { execFileSync } = require('child_process');
 const fs = require('fs');
 const http = require('http');
+const os = require('os');
 const path = require('path');
 const { chromium } = require('playwright-core');
 const { listen } = require('../../standins/ai-service/server');
 
 const ROOT = path.resolve(__dirname, '../..');
-const UI_DIR = path.join(ROOT, 'desktop/ui');
 const API_TOKEN = '__OVRA_API_BASE__';
 const TYPES = { '.html': 'text/html', '.css': 'text/css', '.js': 'text/javascript' };
 
+// The page's three files as the build joins them from its sources.
+function assemblePage() {
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'ovra-page-'));
+  execFileSync(path.join(ROOT, 'scripts/page-files.sh'), [dir]);
+  return dir;
+}
+
 function serveUi(apiBase) {
+  const dir = assemblePage();
   const server = http.createServer((req, res) => {
     const name = new URL(req.url, 'http://x').pathname.replace(/^\/ui\//, '');
-    const file = path.join(UI_DIR, path.basename(name || 'index.html'));
+    const file = path.join(dir, path.basename(name || 'index.html'));
     fs.readFile(file, 'utf8', (err, text) => {
       if (err) {
         res.writeHead(404);
@@ -28,6 +37,7 @@ function serveUi(apiBase) {
       res.end(text);
     });
   });
+  server.on('close', () => fs.rmSync(dir, { recursive: true, force: true }));
   return new Promise((resolve) => {
     server.listen(0, '127.0.0.1', () => {
       server.url = `http://127.0.0.1:${server.address().port}/ui/index.html`;

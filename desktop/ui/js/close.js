@@ -1,0 +1,3 @@
+// End of the page script's one function (see open.js).
+})();
+

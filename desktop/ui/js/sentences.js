@@ -1,0 +1,36 @@
+// Answer text cut into sentences, and the words of a sentence that the voice
+// says.
+
+const SENTENCE_END = /[。！？!?\n]/;
+// Further marks and closing quotes or brackets after an end belong to it.
+const SENTENCE_TAIL = /[。！？!?\n」』）)】\]}》”’"']/;
+const HAS_WORDS = /[^\s。！？!?」』）)】\]}》”’"']/;
+
+function splitSentences(text) {
+  const out = [];
+  let start = 0;
+  for (let i = 0; i < text.length; i++) {
+    if (!SENTENCE_END.test(text[i])) continue;
+    while (i + 1 < text.length && SENTENCE_TAIL.test(text[i + 1])) i++;
+    const piece = text.slice(start, i + 1).trim();
+    // Marks before the first words stay with the words after them.
+    if (!HAS_WORDS.test(piece)) continue;
+    out.push(piece);
+    start = i + 1;
+  }
+  const rest = text.slice(start).trim();
+  if (rest) out.push(rest);
+  return out;
+}
+
+// What the voice says of a sentence: the words, without the markdown
+// symbols, list markers and emoji that the bubble shows.
+const LIST_MARKER = /^(?:[-+*•·]|\d+[.)、])\s+/;
+const MARKDOWN = /[*#`]+/g;
+const EMOJI = /[\p{Extended_Pictographic}\u{1F1E6}-\u{1F1FF}\u{1F3FB}-\u{1F3FF}\u200D\uFE0F\u20E3]/gu;
+const SAYABLE = /[\p{L}\p{N}]/u;
+
+function spokenText(sentence) {
+  const words = sentence.replace(LIST_MARKER, '').replace(MARKDOWN, '').replace(EMOJI, '');
+  return words.replace(/\s+/g, ' ').trim();
+}
