@@ -197,7 +197,7 @@ describe('desktop program', () => {
     try {
       execFileSync('mount', ['--bind', source, mount], { stdio: 'ignore' });
       execFileSync('mount', ['-o', 'remount,ro,bind', mount], { stdio: 'ignore' });
-    } catch (_) {
+    } catch {
       t.skip('read-only bind mounts need root');
       return;
     }

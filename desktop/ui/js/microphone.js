@@ -32,7 +32,9 @@ async function toggleMic() {
     if (rec) {
       try {
         rec.stop();
-      } catch {}
+      } catch {
+        // never started, or stopped already
+      }
     }
     clearTimeout(asr.timer);
     asr.timer = 0;

@@ -53,7 +53,9 @@ function stopUtterances() {
     try {
       capture.source.disconnect();
       capture.tap.disconnect();
-    } catch {}
+    } catch {
+      // disconnected already
+    }
   }
   transcription.requests.forEach((ctrl) => ctrl.abort());
   transcription.requests.clear();
