@@ -19,9 +19,9 @@ uint32_t TrialMs = 60000;
 namespace {
 
 std::mutex TrialLock;
-HANDLE Marker = INVALID_HANDLE_VALUE; // held without sharing while on trial
+HANDLE HeldTrialMarker = INVALID_HANDLE_VALUE; // held without sharing while on trial
 HANDLE PassedEvent = nullptr;
-std::wstring Undone;
+std::wstring UndoneVersion;
 
 std::string ReadWord(HANDLE file) {
     char buffer[64] = {};
@@ -35,7 +35,7 @@ std::string ReadWord(HANDLE file) {
 }
 
 // A whole line: Wine's `set /p` drops the last character of a last line without a break.
-bool Rewrite(HANDLE file, const char* word) {
+bool WriteMarkerWord(HANDLE file, const char* word) {
     LARGE_INTEGER start = {};
     std::string line = std::string(word) + "\r\n";
     DWORD length = static_cast<DWORD>(line.size());
@@ -47,8 +47,8 @@ bool Rewrite(HANDLE file, const char* word) {
 
 // Ends a trial: the word for the watcher when it can be written, else no marker at all,
 // which the watcher takes as passed.
-void Release(HANDLE file, const char* word) {
-    bool written = Rewrite(file, word);
+void CloseMarkerWith(HANDLE file, const char* word) {
+    bool written = WriteMarkerWord(file, word);
     CloseHandle(file);
     if (!written)
         DeleteFileW(TrialMarkerPath(ExePath).c_str());
@@ -64,7 +64,7 @@ void TakeUndone() {
     CloseHandle(file);
     // Told once: a marker that stays would tell every later start again.
     if (DeleteFileW(path.c_str()) && !version.empty())
-        Undone = Utf8ToWide(version);
+        UndoneVersion = Utf8ToWide(version);
 }
 
 bool StartWatcher() {
@@ -100,11 +100,11 @@ void GiveUpIfNotPassed() {
     if (WaitForSingleObject(PassedEvent, TrialMs) != WAIT_TIMEOUT)
         return;
     std::lock_guard<std::mutex> guard(TrialLock);
-    if (Marker == INVALID_HANDLE_VALUE)
+    if (HeldTrialMarker == INVALID_HANDLE_VALUE)
         return;
     OtaLog("update trial: " + WideToUtf8(AppVersion) + " did not come up in time");
     // The watcher rolls back once this process has let go of the program file.
-    Rewrite(Marker, "timeout");
+    WriteMarkerWord(HeldTrialMarker, "timeout");
     TerminateProcess(GetCurrentProcess(), 1);
 }
 
@@ -139,7 +139,7 @@ void StartUpdateTrial() {
     }
     // The watcher first: should this process die before it marks the trial running, the
     // watcher finds it never started.
-    if ((state == "unwatched" && !StartWatcher()) || !Rewrite(file, "running")) {
+    if ((state == "unwatched" && !StartWatcher()) || !WriteMarkerWord(file, "running")) {
         // No marker counts as passed for a watcher, and leaves nothing stale without one.
         CloseHandle(file);
         DeleteFileW(TrialMarkerPath(ExePath).c_str());
@@ -147,7 +147,7 @@ void StartUpdateTrial() {
     }
     OtaLog("update trial: " + WideToUtf8(AppVersion) + " started");
     std::lock_guard<std::mutex> guard(TrialLock);
-    Marker = file;
+    HeldTrialMarker = file;
     PassedEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     try {
         if (PassedEvent)
@@ -159,14 +159,14 @@ void StartUpdateTrial() {
 
 void ShowTrialPassed() {
     std::lock_guard<std::mutex> guard(TrialLock);
-    if (Marker == INVALID_HANDLE_VALUE)
+    if (HeldTrialMarker == INVALID_HANDLE_VALUE)
         return;
-    Release(Marker, "passed");
-    Marker = INVALID_HANDLE_VALUE;
+    CloseMarkerWith(HeldTrialMarker, "passed");
+    HeldTrialMarker = INVALID_HANDLE_VALUE;
     SetEvent(PassedEvent);
     OtaLog("update trial: " + WideToUtf8(AppVersion) + " passed");
 }
 
 std::wstring UndoneUpdateVersion() {
-    return Undone;
+    return UndoneVersion;
 }

@@ -6,6 +6,7 @@
 #include "base/text.h"
 #include "ota/http_client.h"
 #include "ota/ota_log.h"
+#include "ota/processes.h"
 #include "ota/program_check.h"
 #include "ota/sha256.h"
 #include "ota/swap_script.h"
@@ -30,7 +31,7 @@ std::wstring NewRunId() {
     return id.substr(1, id.size() - 2); // without the braces
 }
 
-void Call(const std::function<void()>& hook) {
+void RunHook(const std::function<void()>& hook) {
     if (hook)
         hook();
 }
@@ -99,7 +100,7 @@ UpdateResult RunLocked(const OtaCheckResult& result, bool restart, const UpdateR
         return UpdateResult{UpdateOutcome::NotApplied,
                             L"cannot write to the program folder " + FolderOf(ExePath)};
 
-    Call(report.downloading);
+    RunHook(report.downloading);
     // A body without a length (or a cut chunked one, which some WinINets end quietly)
     // is only known whole once the image has been checked, so 100 waits for that.
     int held100 = 0;
@@ -119,7 +120,7 @@ UpdateResult RunLocked(const OtaCheckResult& result, bool restart, const UpdateR
     for (; held100 > 0 && report.progress; --held100)
         report.progress(100);
 
-    Call(report.verifying);
+    RunHook(report.verifying);
     if (!result.sha256.empty() &&
         VerifyDigest(paths.download, result.sha256) != DigestCheck::Matched)
         return Failed(UpdateOutcome::DigestMismatch, paths);
@@ -144,7 +145,7 @@ UpdateResult RunLocked(const OtaCheckResult& result, bool restart, const UpdateR
     SetTrialPaths(ExePath, result.version, script);
     if (!WriteTextFile(paths.script, BuildSwapScript(script, restart)))
         return Failed(UpdateOutcome::NotApplied, paths, L"cannot write the update script");
-    Call(report.launching);
+    RunHook(report.launching);
     if (!LaunchScript(paths))
         return Failed(UpdateOutcome::NotApplied, paths, L"the update script could not be started");
     return UpdateResult{UpdateOutcome::Launched, {}};

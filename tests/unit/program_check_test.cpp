@@ -5,6 +5,7 @@
 
 #include "base/files.h"
 #include "base/paths.h"
+#include "ota/processes.h"
 #include "ota/program_check.h"
 
 #include <windows.h>
