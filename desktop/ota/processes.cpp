@@ -1,8 +1,18 @@
 #include "ota/processes.h"
 
+#include "base/stop_signal.h"
+
 #include <windows.h>
 
 #include <vector>
+
+std::wstring SystemFolder() {
+    wchar_t system[MAX_PATH] = {};
+    UINT n = GetSystemDirectoryW(system, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH)
+        return std::wstring();
+    return std::wstring(system, n);
+}
 
 std::string ReportedVersion(const std::wstring& program, uint32_t timeoutMs) {
     SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
@@ -52,11 +62,11 @@ std::string ReportedVersion(const std::wstring& program, uint32_t timeoutMs) {
             break;
         if (WaitForSingleObject(pi.hProcess, 20) == WAIT_OBJECT_0)
             ended = true; // one more drain for what it wrote last
-        else if (GetTickCount64() > deadline)
-            break;
+        else if (GetTickCount64() > deadline || StopRequested())
+            break; // a closing program does not wait out the time-out
     }
     // Once it has answered it gets a moment to end by itself.
-    bool answered = out.find('\n') != std::string::npos;
+    bool answered = out.find('\n') != std::string::npos && !StopRequested();
     if (WaitForSingleObject(pi.hProcess, answered && !ended ? 5000 : 0) != WAIT_OBJECT_0)
         TerminateProcess(pi.hProcess, 1);
     CloseHandle(pi.hThread);
@@ -64,8 +74,8 @@ std::string ReportedVersion(const std::wstring& program, uint32_t timeoutMs) {
     CloseHandle(readEnd);
 
     size_t end = out.find('\n');
-    if (end == std::string::npos && !ended)
-        return std::string(); // timed out before a whole line
+    if ((end == std::string::npos && !ended) || StopRequested())
+        return std::string(); // timed out (or told to stop) before a whole line
     std::string first = out.substr(0, end);
     if (!first.empty() && first.back() == '\r')
         first.pop_back();
