@@ -78,28 +78,17 @@ std::string Header(const SwapScriptPaths& paths) {
 // only once the lock is let go: a program started inside would inherit the open lock
 // and hold it for as long as it runs.
 std::string Locked(const std::string& label, const std::string& busy, bool launches) {
-    std::string s = "set /a LOCKTRIES=0\r\n"
-                    ":try_" +
-                    label +
-                    "\r\n"
-                    "set \"LOCKED=\"\r\n"
-                    "call :" +
-                    label +
-                    " 9>\"%LOCK%\"\r\n"
-                    "if defined LOCKED goto done_" +
-                    label +
-                    "\r\n"
-                    "set /a LOCKTRIES+=1\r\n"
-                    "if %LOCKTRIES% GEQ 5 goto busy_" +
-                    label + "\r\n" PAUSE_1S "goto try_" + label +
-                    "\r\n"
-                    ":busy_" +
-                    label + "\r\n" + busy +
-                    "goto quit\r\n"
-                    ":done_" +
-                    label +
-                    "\r\n"
-                    "del \"%LOCK%\" >nul 2>&1\r\n";
+    std::string s = "set /a LOCKTRIES=0\r\n";
+    s += ":try_" + label + "\r\n";
+    s += "set \"LOCKED=\"\r\n";
+    s += "call :" + label + " 9>\"%LOCK%\"\r\n";
+    s += "if defined LOCKED goto done_" + label + "\r\n";
+    s += "set /a LOCKTRIES+=1\r\n";
+    s += "if %LOCKTRIES% GEQ 5 goto busy_" + label + "\r\n";
+    s += PAUSE_1S "goto try_" + label + "\r\n";
+    s += ":busy_" + label + "\r\n" + busy + "goto quit\r\n";
+    s += ":done_" + label + "\r\n";
+    s += "del \"%LOCK%\" >nul 2>&1\r\n";
     if (launches)
         s += "if defined LAUNCH start \"\" \"%APP%\"\r\n"
              "set \"LAUNCH=\"\r\n";
