@@ -82,8 +82,7 @@ HANDLE ClaimMarker() {
     }
 }
 
-// Ends a trial nobody can watch: no marker, and no backup left for a later update to
-// take for the last program known to work.
+// Ends a trial that nobody can watch: without a marker the program counts as passed.
 void DropTrial(HANDLE file, const std::string& why) {
     CloseHandle(file);
     DeleteFileW(TrialMarkerPath(ExePath).c_str());

@@ -414,6 +414,17 @@ test('a digest mismatch is shown and leaves the exe alone; a check without serve
   }
   assert.equal(digestOf(ctx.exe), ctx.installedDigest);
 
+  // A script of an earlier update still at work on the program (it holds the lock).
+  fs.writeFileSync(`${ctx.exe}.lock`, '');
+  const script = ctx.session.spawn(ctx.fixture('file_locker.exe'), [`${ctx.exeWin}.lock`, '15000', 'read']);
+  let held = '';
+  script.child.stdout.on('data', (d) => { held += d; });
+  await waitFor(() => held.includes('locked'), { timeoutMs: 30000, what: 'the lock to be held' });
+  await page.evaluate(() => window.__ovra.post({ cmd: 'applyOta' }));
+  await page.locator('.toast', { hasText: '升级失败: 升级正在进行' }).waitFor({ timeout: 60000 });
+  await script.exited;
+  assert.equal(digestOf(ctx.exe), ctx.installedDigest);
+
   // A manifest signed with another key: the update is refused, the check says so.
   await ctx.server.control({ manifestFault: 'none', signKey: OTHER_KEY });
   await page.evaluate(() => window.__ovra.post({ cmd: 'applyOta' }));
