@@ -33,12 +33,23 @@ function scriptProcesses(name) {
     .map((l) => Number(l.split(/\s+/)[0]));
 }
 
-// After a console update: waits for the swap, then starts the new program on the desktop.
-async function startTrial(apply, env) {
+// After a console update: waits for the swap, runs `before`, then starts the new program
+// on the desktop.
+async function startTrial(apply, env, before = async () => {}) {
   const r = await apply();
   await waitFor(() => ctx.scripts().length === 0, { timeoutMs: 180000, what: 'the swap' });
+  await before();
   const mark = ctx.logMark();
   return { r, mark, app: await ctx.startDesktop(env) };
+}
+
+// The trial's outcome when `file` is held, others may read it, for `ms` as it starts.
+async function trialWhileHeld(apply, file, ms) {
+  let locker;
+  const trial = await startTrial(apply, {}, async () => { locker = await holdExe(ms, file); });
+  const outcome = await trialOutcome(trial);
+  await locker.exited;
+  return outcome;
 }
 
 // The trial's verdict in the OTA log and what the page of the program running then shows;
@@ -127,15 +138,27 @@ const FAULTS = [
     trial.app.run.child.kill('SIGKILL');
     return trialOutcome(trial);
   }],
-  ['held backup during roll-back (20 s)', { file: 'OVRA-Zirer-broken.exe' }, async (apply) => {
-    const r = await apply();
-    await waitFor(() => ctx.scripts().length === 0, { timeoutMs: 180000, what: 'the swap' });
-    const locker = await holdExe(20000, `${ctx.exeWin}.bak`);
-    const mark = ctx.logMark();
-    const outcome = await trialOutcome({ r, mark, app: await ctx.startDesktop() });
+  // The marker held as the watcher's once-a-second read holds it, as the program starts.
+  ['claim during a read', {}, async (apply) => trialWhileHeld(apply, `${ctx.exeWin}.trial`, 3000)],
+  ['second apply during a swap', {}, async (apply) => {
+    const locker = await holdExe(30000);
+    const first = await apply();
+    const second = await apply();
     await locker.exited;
+    return { code: `${first.code}+${second.code}`, line: `${first.line} | ${second.line}` };
+  }],
+  // A page-started swap whose watcher ended with the session: "pending", nobody holds the lock.
+  ['stale pending marker (watcher gone)', { file: 'OVRA-Zirer-broken.exe' }, async (apply) =>
+    trialOutcome(await startTrial(apply, {}, async () => fs.writeFileSync(`${ctx.exe}.trial`, 'pending\r\n')))],
+  ['backup removal after a pass', {}, async (apply) => {
+    const outcome = await trialOutcome(await startTrial(apply));
+    const bak = `${ctx.exe}.bak`;
+    await waitFor(() => !fs.existsSync(bak), { timeoutMs: 30000, what: 'the backup to go' }).catch(() => {});
+    outcome.line += ` | backup ${fs.existsSync(bak) ? 'kept' : 'removed'}`;
     return outcome;
   }],
+  ['held backup during roll-back (20 s)', { file: 'OVRA-Zirer-broken.exe' }, async (apply) =>
+    trialWhileHeld(apply, `${ctx.exeWin}.bak`, 20000)],
 ];
 
 async function runFault([name, change, scenario]) {

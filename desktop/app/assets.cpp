@@ -33,3 +33,10 @@ void ExtractAssets() {
     WriteWholeFile(JoinPath(ExeDir, L"WebView2Loader.dll"), LoaderLibraryData,
                    static_cast<size_t>(LoaderLibraryLength));
 }
+
+std::wstring ChoosePagePath(const std::wstring& exeDir) {
+    std::wstring page = JoinPath(exeDir, L"ui\\index.html");
+    if (!FileExists(page))
+        page = JoinPath(exeDir, L"desktop\\ui\\index.html");
+    return page;
+}

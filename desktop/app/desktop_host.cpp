@@ -10,6 +10,7 @@
 #include "browser/bootstrap.h"
 #include "browser/browser_exit.h"
 #include "ota/trial.h"
+#include "ota/update.h"
 
 #include <windows.h>
 #include <objbase.h>
@@ -78,6 +79,7 @@ int RunDesktopHost() {
 
     PreparePage();
     StartUpdateTrial();
+    RemoveUpdateLeftovers();
     int exitCode = 1;
     if (ShowMainWindow()) {
         if (StartBrowser()) {

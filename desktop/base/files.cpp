@@ -10,6 +10,17 @@ bool FileExists(const std::wstring& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+std::string ReadLeadingWord(void* file) {
+    char buffer[64] = {};
+    DWORD read = 0;
+    if (!ReadFile(file, buffer, sizeof(buffer) - 1, &read, nullptr))
+        return std::string();
+    std::string word(buffer, read);
+    while (!word.empty() && static_cast<unsigned char>(word.back()) <= ' ')
+        word.pop_back();
+    return word;
+}
+
 bool WriteWholeFile(const std::wstring& path, const void* data, size_t size) {
     HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);

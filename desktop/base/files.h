@@ -14,6 +14,10 @@ inline bool WriteTextFile(const std::wstring& path, const std::string& bytes) {
     return WriteWholeFile(path, bytes.data(), bytes.size());
 }
 
+// The first word an open file holds at its current position (at most 63 bytes, without
+// the trailing line break or blanks); empty when it cannot be read.
+std::string ReadLeadingWord(void* file);
+
 // "<local application data>\OVRA-Zirer", created when missing. Falls back to the same
 // folder under the per-user temporary folder, the nearest place that is surely
 // writable, when the local application data folder cannot be determined; empty only

@@ -1,6 +1,5 @@
 #include "base/paths.h"
 
-#include "base/files.h"
 #include "base/globals.h"
 
 #include <windows.h>
@@ -54,13 +53,6 @@ void SetExePaths() {
         dir.resize(cut);
     }
     ExeDir = dir;
-}
-
-std::wstring ChoosePagePath(const std::wstring& exeDir) {
-    std::wstring page = JoinPath(exeDir, L"ui\\index.html");
-    if (!FileExists(page))
-        page = JoinPath(exeDir, L"desktop\\ui\\index.html");
-    return page;
 }
 
 std::wstring FileUrlFromPath(const std::wstring& path) {

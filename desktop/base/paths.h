@@ -16,9 +16,6 @@ std::wstring ShareSpelledPath(const std::wstring& path);
 // Sets ExePath and ExeDir from the running executable.
 void SetExePaths();
 
-// The page to show: the extracted one, else the source tree's copy (unchecked).
-std::wstring ChoosePagePath(const std::wstring& exeDir);
-
 // "file:///" URL of a local path with forward slashes. Spaces and non-ASCII stay as
 // they are; only '%', '#' and '?' are percent-encoded since they would end the path.
 std::wstring FileUrlFromPath(const std::wstring& path);

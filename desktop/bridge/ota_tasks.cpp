@@ -15,7 +15,7 @@
 
 namespace {
 
-const wchar_t* Bool(bool value) {
+const wchar_t* JsonBool(bool value) {
     return value ? L"true" : L"false";
 }
 
@@ -51,11 +51,11 @@ void AnswerChecks(int count, const std::wstring& payload) {
 
 std::wstring StartupStatusPayload(const OtaCheckResult& result) {
     return L"{\"available\":true,\"version\":\"" + JsonEscape(result.version) + L"\",\"notes\":\"" +
-           JsonEscape(result.notes) + L"\",\"force\":" + Bool(result.force) + L"}";
+           JsonEscape(result.notes) + L"\",\"force\":" + JsonBool(result.force) + L"}";
 }
 
 std::wstring CheckStatusPayload(const OtaCheckResult& result) {
-    std::wstring payload = std::wstring(L"{\"available\":") + Bool(result.available) +
+    std::wstring payload = std::wstring(L"{\"available\":") + JsonBool(result.available) +
                            L",\"version\":\"" + JsonEscape(result.version) + L"\"";
     // A refused manifest is not "no update": the page says the offer was not trusted.
     if (!result.refused.empty())
@@ -65,7 +65,7 @@ std::wstring CheckStatusPayload(const OtaCheckResult& result) {
 
 // Nothing thrown (a failed allocation, say) may leave a task and end the process:
 // it becomes the task's failure report.
-template <typename Task, typename Failure> void Guarded(Task task, Failure failure) {
+template <typename Task, typename Failure> void RunTaskCatchingAll(Task task, Failure failure) {
     try {
         task();
     } catch (...) {
@@ -77,7 +77,7 @@ template <typename Task, typename Failure> void Guarded(Task task, Failure failu
 }
 
 void StartupOtaTask() {
-    Guarded(
+    RunTaskCatchingAll(
         [] {
             if (WaitForSingleObject(StopSignal(), 8000) == WAIT_OBJECT_0)
                 return;
@@ -89,7 +89,7 @@ void StartupOtaTask() {
 }
 
 void CheckOtaTask() {
-    Guarded(
+    RunTaskCatchingAll(
         [] {
             std::wstring payload = CheckStatusPayload(CheckOta());
             AnswerChecks(TakeCheckWaiters(payload), payload);
@@ -132,7 +132,7 @@ void ApplyOtaTask() {
                    OtaErrorPayload(UpdateFailureMessage({UpdateOutcome::AlreadyRunning, {}})));
         return;
     }
-    Guarded(
+    RunTaskCatchingAll(
         [] {
             OtaCheckResult result = CheckOta();
             if (!result.refused.empty())

@@ -15,7 +15,6 @@
 #include "browser/permissions.h"
 #include "browser/process_failures.h"
 #include "browser/web_messages.h"
-#include "ota/trial.h"
 
 #include <windows.h>
 #include <objbase.h>
@@ -44,8 +43,8 @@ void CheckRuntimeInstalled() {
     LPWSTR version = nullptr;
     HRESULT hr = BrowserVersionEntry(nullptr, &version);
     if (FAILED(hr) || !version) {
-        // The window is up and tells the user what is missing: the program works.
-        ShowTrialPassed();
+        // No trial passes here: a new build whose own runtime lookup is broken is rolled
+        // back, and with the runtime really gone the old build says the same.
         ShowErrorBox(L"未检测到 Microsoft Edge WebView2 Runtime。\n请到官网安装运行时后重新打开 "
                      L"OVRA-Zirer。");
     }

@@ -25,7 +25,7 @@ const int NotAppliedCode = 6;
 const int ManifestRefusedCode = 7;
 
 // Manifest values on the console: one line each, whatever they hold.
-std::string Shown(const std::wstring& value) {
+std::string ConsoleValue(const std::wstring& value) {
     return OneLine(value, static_cast<size_t>(-1));
 }
 
@@ -51,11 +51,11 @@ int PrintVersion() {
 
 int PrintCheck(const OtaCheckResult& r) {
     Print("local=%s\n", WideToUtf8(AppVersion).c_str());
-    Print("remote=%s\n", Shown(r.version).c_str());
+    Print("remote=%s\n", ConsoleValue(r.version).c_str());
     Print("available=%s\n", r.available ? "true" : "false");
-    Print("url=%s\n", Shown(r.url).c_str());
-    Print("sha256=%s\n", Shown(r.sha256).c_str());
-    Print("notes=%s\n", Shown(r.notes).c_str());
+    Print("url=%s\n", ConsoleValue(r.url).c_str());
+    Print("sha256=%s\n", ConsoleValue(r.sha256).c_str());
+    Print("notes=%s\n", ConsoleValue(r.notes).c_str());
     if (!r.refused.empty()) {
         Print("%s\n", WideToUtf8(RefusalMessage(r)).c_str());
         return ManifestRefusedCode;
@@ -72,14 +72,14 @@ int ApplyFromConsole(const OtaCheckResult& r) {
         Print("noop: no update available\n");
         return 0;
     }
-    Print("upgrading %s -> %s\n", WideToUtf8(AppVersion).c_str(), Shown(r.version).c_str());
+    Print("upgrading %s -> %s\n", WideToUtf8(AppVersion).c_str(), ConsoleValue(r.version).c_str());
 
     UpdateReport report;
     report.downloading = [&r] { OtaLog("download " + LogValue(r.url)); };
     report.progress = PrintDownloadProgress;
     report.verifying = [] { OtaLog("verify sha256"); };
     UpdateResult result = RunUpdate(r, false, report);
-    std::string failure = Shown(UpdateFailureMessage(result));
+    std::string failure = ConsoleValue(UpdateFailureMessage(result));
     switch (result.outcome) {
     case UpdateOutcome::Launched:
         Print("update script launched, app will be replaced\n");
@@ -107,7 +107,7 @@ int ApplyFromConsole(const OtaCheckResult& r) {
 }
 
 // Nothing thrown (a failed allocation, say) may end the process unreported.
-template <typename Command> int Guarded(Command command) {
+template <typename Command> int ExitCodeCatchingAll(Command command) {
     try {
         return command();
     } catch (...) {
@@ -123,9 +123,9 @@ int Dispatch(const wchar_t* mode) {
     if (std::wcscmp(mode, L"--version") == 0)
         return PrintVersion();
     if (std::wcscmp(mode, L"--check-ota") == 0)
-        return Guarded([] { return PrintCheck(CheckOta()); });
+        return ExitCodeCatchingAll([] { return PrintCheck(CheckOta()); });
     if (std::wcscmp(mode, L"--apply-ota") == 0)
-        return Guarded([] { return ApplyFromConsole(CheckOta()); });
+        return ExitCodeCatchingAll([] { return ApplyFromConsole(CheckOta()); });
     Print("usage: OVRA-Zirer.exe [--version|--check-ota|--apply-ota|--smoke]\n");
     return 1;
 }

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-TransferLimits Limits;
+TransferLimits HttpLimits;
 
 namespace {
 
@@ -46,14 +46,14 @@ void Open(Connection& c) {
     c.root = InternetOpenW(UserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
     if (!c.root)
         return;
-    DWORD stall = Limits.stallMs;
+    DWORD stall = HttpLimits.stallMs;
     InternetSetOptionW(c.root, INTERNET_OPTION_RECEIVE_TIMEOUT, &stall, sizeof(stall));
     InternetSetOptionW(c.root, INTERNET_OPTION_CONNECT_TIMEOUT, &stall, sizeof(stall));
     c.request = InternetOpenUrlW(c.root, c.url.c_str(), nullptr, 0,
                                  INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0);
 }
 
-void Serve(std::shared_ptr<Connection> c) {
+void RunConnectionThread(std::shared_ptr<Connection> c) {
     Open(*c);
     SetEvent(c->done);
     for (;;) {
@@ -75,7 +75,7 @@ void Serve(std::shared_ptr<Connection> c) {
 bool AwaitCall(Connection& c) {
     HANDLE stop = StopSignal();
     HANDLE events[2] = {c.done, stop};
-    return WaitForMultipleObjects(stop ? 2 : 1, events, FALSE, Limits.stallMs) == WAIT_OBJECT_0;
+    return WaitForMultipleObjects(stop ? 2 : 1, events, FALSE, HttpLimits.stallMs) == WAIT_OBJECT_0;
 }
 
 // The transfer's side: opens on construction, ends the connection on destruction.
@@ -89,7 +89,7 @@ struct Transfer {
             c->url = url;
             c->buffer.resize(bufferSize);
             if (c->want && c->done)
-                std::thread(Serve, c).detach();
+                std::thread(RunConnectionThread, c).detach();
             else
                 c.reset();
         } catch (...) { // no memory or no thread: the transfer fails
@@ -186,7 +186,7 @@ std::string HttpGet(const std::wstring& url, uint32_t* status, bool* ok) {
     if (status)
         *status = code;
     bool whole =
-        ReadBody(t, Limits.memoryCap, [&body](const char* data, DWORD n, uint64_t, uint64_t) {
+        ReadBody(t, HttpLimits.memoryCap, [&body](const char* data, DWORD n, uint64_t, uint64_t) {
             body.append(data, n);
             return true;
         });
@@ -208,7 +208,7 @@ bool DownloadToFile(const std::wstring& url, const std::wstring& path,
 
     int lastPct = -1;
     uint64_t total = 0;
-    bool whole = ReadBody(t, Limits.downloadCap,
+    bool whole = ReadBody(t, HttpLimits.downloadCap,
                           [&](const char* data, DWORD n, uint64_t received, uint64_t advertised) {
                               DWORD wrote = 0;
                               if (!WriteFile(file, data, n, &wrote, nullptr) || wrote != n)

@@ -15,7 +15,7 @@ struct TransferLimits {
     uint32_t stallMs = 30000;
 };
 // Process-wide; the defaults hold unless a test narrows them before any transfer.
-extern TransferLimits Limits;
+extern TransferLimits HttpLimits;
 
 // Fetches a small resource into memory. `status` (when given) receives the HTTP status
 // once a request was opened; `ok` (when given) is always written: true for a 2xx

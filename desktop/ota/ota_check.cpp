@@ -7,6 +7,7 @@
 #include "ota/manifest.h"
 #include "ota/ota_log.h"
 #include "ota/signature.h"
+#include "ota/swap_script.h"
 #include "ota/trial.h"
 
 #include <cstdint>
@@ -19,9 +20,11 @@ OtaCheckResult ReadManifest(const std::string& body) {
     result.notes = JsonGetString(body, "notes");
     result.force = HasForceFlag(body);
     int cmp = CompareVersions(AppVersion, result.version);
-    // The version rolled back before this start is not offered again until the next one.
-    result.available = !result.version.empty() && cmp == -1 && !result.url.empty() &&
-                       result.version != UndoneUpdateVersion();
+    // The version rolled back before this start is not offered again until the next one;
+    // the script wrote it as it writes versions.
+    result.available =
+        !result.version.empty() && cmp == -1 && !result.url.empty() &&
+        Utf8ToWide(ScriptVersion(WideToUtf8(result.version))) != UndoneUpdateVersion();
 
     // The values come from whoever answered the request: one line each, bounded.
     OtaLog("CheckOta local=" + WideToUtf8(AppVersion) + " remote=" + LogValue(result.version) +

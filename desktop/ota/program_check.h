@@ -1,7 +1,6 @@
 // Checks on a downloaded program before it may replace the installed one.
 #pragma once
 
-#include <cstdint>
 #include <string>
 
 enum class ImageCheck {
@@ -13,8 +12,3 @@ enum class ImageCheck {
 // Reads the PE headers and the section table of `bytes` (the whole file).
 ImageCheck CheckImageBytes(const std::string& bytes);
 ImageCheck CheckImageFile(const std::wstring& path);
-
-// Starts `program` with --version, hidden and with its output piped, and returns the
-// first line it prints (without the line end). Empty when it cannot be started, prints
-// nothing or is still running after `timeoutMs` (it is then ended).
-std::string ReportedVersion(const std::wstring& program, uint32_t timeoutMs);

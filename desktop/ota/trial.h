@@ -15,18 +15,23 @@ extern uint32_t TrialMs;
 std::wstring TrialMarkerPath(const std::wstring& app);
 std::wstring UndoneMarkerPath(const std::wstring& app);
 
-// Fills the trial values of a script for the program at `app` updated to `version`.
-void SetTrialPaths(const std::wstring& app, const std::wstring& version, SwapScriptPaths& paths);
+std::wstring BackupPath(const std::wstring& app);
+
+// Fills the values both scripts share for the program at `app` updated to `version`:
+// the program, its backup, markers, log, lock and the system folder.
+void SetScriptPaths(const std::wstring& app, const std::wstring& version, SwapScriptPaths& paths);
 
 // At desktop start, once this process is the only instance: takes the version of an
-// update undone before this start, and claims a pending trial of ExePath: marks it
-// running and holds the marker until the trial ends; for a trial nobody watches yet
-// (left by --apply-ota) it starts the watching script first. A marker that cannot be
-// claimed or written, or a watcher that cannot be started, counts as passed.
+// update undone before this start, and claims a trial of ExePath (waiting out the
+// watcher's reads): marks it running and holds the marker until the trial ends. A
+// "pending" trial is trusted only while its script still holds the lock; a trial left
+// "unwatched" by --apply-ota, or whose watcher has gone (also one that failed with
+// nobody left to roll it back), gets a watching script from this process, or is dropped
+// when there is no backup or no watcher can be started. A passed trial's marker and
+// backup are removed. A marker that cannot be claimed or written counts as passed.
 void StartUpdateTrial();
-
-// The program works: the page has loaded, or the window shows why it cannot. Ends the
-// trial as passed; does nothing without one.
+// The program works: its page has loaded. Ends the trial as passed; does nothing
+// without one.
 void ShowTrialPassed();
 
 // The version of the update rolled back before this start, else empty. Checks of this

@@ -6,6 +6,7 @@
 #include "base/text.h"
 #include "ota/http_client.h"
 #include "ota/ota_log.h"
+#include "ota/processes.h"
 #include "ota/program_check.h"
 #include "ota/sha256.h"
 #include "ota/swap_script.h"
@@ -30,7 +31,7 @@ std::wstring NewRunId() {
     return id.substr(1, id.size() - 2); // without the braces
 }
 
-void Call(const std::function<void()>& hook) {
+void RunHook(const std::function<void()>& hook) {
     if (hook)
         hook();
 }
@@ -60,12 +61,25 @@ bool Stage(const std::wstring& download, const std::wstring& staged) {
     return !want.empty() && want == Sha256OfFile(staged);
 }
 
+std::string FirstWord(const std::wstring& path) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return std::string();
+    std::string word = ReadLeadingWord(file);
+    CloseHandle(file);
+    return word;
+}
+
+enum class Launch { Started, Busy, Failed };
+
 // The script is started and then shows it runs; a command processor that is missing,
-// blocked or ends at once is a failed update, not a launched one.
-bool LaunchScript(const UpdatePaths& paths) {
+// blocked or ends at once is a failed update, not a launched one. A script that found
+// another one at work on the program says so instead.
+Launch LaunchScript(const UpdatePaths& paths) {
     HANDLE process = nullptr;
     if (!StartHiddenScript(paths.script, &process))
-        return false;
+        return Launch::Failed;
     ULONGLONG deadline = GetTickCount64() + ScriptStartMs;
     while (!FileExists(paths.started) && GetTickCount64() <= deadline) {
         if (!process)
@@ -75,11 +89,34 @@ bool LaunchScript(const UpdatePaths& paths) {
     }
     if (process)
         CloseHandle(process);
-    return FileExists(paths.started);
+    if (!FileExists(paths.started))
+        return Launch::Failed;
+    // "busy" is written whole before the script ends; "started" may be read half-written.
+    for (int i = 0; i < 20 && FirstWord(paths.started).empty(); ++i)
+        Sleep(50);
+    return FirstWord(paths.started) == "busy" ? Launch::Busy : Launch::Started;
 }
 
 void Remove(const std::wstring& path) {
     DeleteFileW(path.c_str());
+}
+
+std::wstring FileNameOf(const std::wstring& path) {
+    size_t cut = path.find_last_of(L"\\/");
+    return cut == std::wstring::npos ? path : path.substr(cut + 1);
+}
+
+// Removes the files in `folder` whose names match `pattern` (wildcards as FindFirstFile).
+void RemoveMatching(const std::wstring& folder, const std::wstring& pattern) {
+    WIN32_FIND_DATAW found;
+    HANDLE find = FindFirstFileW(JoinPath(folder, pattern).c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            Remove(JoinPath(folder, found.cFileName));
+    } while (FindNextFileW(find, &found));
+    FindClose(find);
 }
 
 UpdateResult Failed(UpdateOutcome outcome, const UpdatePaths& paths, std::wstring detail = {}) {
@@ -92,6 +129,10 @@ UpdateResult Failed(UpdateOutcome outcome, const UpdatePaths& paths, std::wstrin
 }
 
 UpdateResult RunLocked(const OtaCheckResult& result, bool restart, const UpdateReport& report) {
+    // The script of an earlier update may still be at work on the program (waiting for
+    // it to end, or watching its trial).
+    if (ScriptRunning(ExePath))
+        return UpdateResult{UpdateOutcome::AlreadyRunning, {}};
     UpdatePaths paths;
     if (!GetUpdatePaths(ExePath, paths))
         return UpdateResult{UpdateOutcome::NotApplied, L"the temporary folder is unknown"};
@@ -99,7 +140,7 @@ UpdateResult RunLocked(const OtaCheckResult& result, bool restart, const UpdateR
         return UpdateResult{UpdateOutcome::NotApplied,
                             L"cannot write to the program folder " + FolderOf(ExePath)};
 
-    Call(report.downloading);
+    RunHook(report.downloading);
     // A body without a length (or a cut chunked one, which some WinINets end quietly)
     // is only known whole once the image has been checked, so 100 waits for that.
     int held100 = 0;
@@ -119,7 +160,7 @@ UpdateResult RunLocked(const OtaCheckResult& result, bool restart, const UpdateR
     for (; held100 > 0 && report.progress; --held100)
         report.progress(100);
 
-    Call(report.verifying);
+    RunHook(report.verifying);
     if (!result.sha256.empty() &&
         VerifyDigest(paths.download, result.sha256) != DigestCheck::Matched)
         return Failed(UpdateOutcome::DigestMismatch, paths);
@@ -137,17 +178,21 @@ UpdateResult RunLocked(const OtaCheckResult& result, bool restart, const UpdateR
     Remove(paths.download);
 
     SwapScriptPaths script;
+    SetScriptPaths(ExePath, result.version, script);
     script.staged = WideToUtf8(ScriptSafePath(paths.staged));
-    script.app = WideToUtf8(ScriptSafePath(ExePath));
-    script.backup = WideToUtf8(ScriptSafePath(ExePath + L".bak"));
     script.started = WideToUtf8(ScriptSafePath(paths.started));
-    SetTrialPaths(ExePath, result.version, script);
     if (!WriteTextFile(paths.script, BuildSwapScript(script, restart)))
         return Failed(UpdateOutcome::NotApplied, paths, L"cannot write the update script");
-    Call(report.launching);
-    if (!LaunchScript(paths))
-        return Failed(UpdateOutcome::NotApplied, paths, L"the update script could not be started");
-    return UpdateResult{UpdateOutcome::Launched, {}};
+    RunHook(report.launching);
+    switch (LaunchScript(paths)) {
+    case Launch::Started:
+        return UpdateResult{UpdateOutcome::Launched, {}};
+    case Launch::Busy:
+        return Failed(UpdateOutcome::AlreadyRunning, paths);
+    case Launch::Failed:
+        break;
+    }
+    return Failed(UpdateOutcome::NotApplied, paths, L"the update script could not be started");
 }
 
 } // namespace
@@ -184,6 +229,44 @@ void ReleaseUpdateLock(HANDLE lock) {
     CloseHandle(lock);
 }
 
+std::wstring ScriptLockPath(const std::wstring& app) {
+    return app + L".lock";
+}
+
+bool ScriptRunning(const std::wstring& app, uint32_t ms) {
+    std::wstring lock = ScriptLockPath(app);
+    ULONGLONG deadline = GetTickCount64() + ms;
+    for (;;) {
+        // Writing is what the script's open does not share.
+        HANDLE file = CreateFileW(lock.c_str(), GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE)
+            CloseHandle(file);
+        else if (GetLastError() == ERROR_SHARING_VIOLATION)
+            return true;
+        if (GetTickCount64() >= deadline)
+            return false;
+        Sleep(100);
+    }
+}
+
+void RemoveUpdateLeftovers() {
+    HANDLE lock = AcquireUpdateLock();
+    if (!lock)
+        return;
+    if (!ScriptRunning(ExePath)) {
+        DeleteFileW(ScriptLockPath(ExePath).c_str());
+        RemoveMatching(FolderOf(ExePath), FileNameOf(ExePath) + L".*.new");
+        wchar_t temp[MAX_PATH + 1] = {};
+        DWORD n = GetTempPathW(MAX_PATH + 1, temp);
+        // No update holds the lock, so no download in the session is under way.
+        if (n > 0 && n <= MAX_PATH)
+            RemoveMatching(temp, L"OVRA-Zirer.*.new.exe");
+    }
+    ReleaseUpdateLock(lock);
+}
+
 UpdateResult RunUpdate(const OtaCheckResult& result, bool restart, const UpdateReport& report) {
     HANDLE lock = AcquireUpdateLock();
     if (!lock)
@@ -200,7 +283,7 @@ std::wstring UpdateFailureMessage(const UpdateResult& result) {
     case UpdateOutcome::DigestMismatch:
         return L"sha256 mismatch";
     case UpdateOutcome::AlreadyRunning:
-        return L"another update is already running";
+        return L"升级正在进行";
     case UpdateOutcome::WrongVersion:
     case UpdateOutcome::NotApplied:
         return L"update failed: " + result.detail;

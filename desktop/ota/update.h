@@ -55,10 +55,21 @@ extern uint32_t ScriptStartMs;
 HANDLE AcquireUpdateLock();
 void ReleaseUpdateLock(HANDLE lock);
 
+// The file a swap or watching script keeps open for its whole life, beside the program.
+std::wstring ScriptLockPath(const std::wstring& app);
+// True while a script holds the lock of the program at `app`. Looks for up to `ms`,
+// since a script lets go of it for a moment to start the program.
+bool ScriptRunning(const std::wstring& app, uint32_t ms = 0);
+
+// At desktop start, when no update runs: removes what updates that ended abruptly left
+// (staged programs beside the program, downloads in the temporary folder, the lock).
+void RemoveUpdateLeftovers();
+
 // Runs the whole sequence for a result whose `available` is true, for the program at
 // ExePath; `restart` makes the script start the application again. Holds the update
-// lock throughout; when another update holds it, returns AlreadyRunning having
-// touched nothing. Every outcome but Launched leaves the installed program as it was.
+// lock throughout; when another update holds it or a script still works on the
+// program, returns AlreadyRunning having touched nothing of theirs. Every outcome but Launched
+// leaves the installed program as it was.
 UpdateResult RunUpdate(const OtaCheckResult& result, bool restart, const UpdateReport& report);
 
 // The error text the console and the page show for an outcome other than Launched.

@@ -1,6 +1,7 @@
 #include "ota/verify.h"
 
 #include "base/paths.h"
+#include "ota/processes.h"
 #include "ota/sha256.h"
 
 #include <windows.h>
@@ -26,11 +27,8 @@ std::wstring QuoteForPowerShell(const std::wstring& text) {
 } // namespace
 
 std::wstring PowerShellPath() {
-    wchar_t system[MAX_PATH] = {};
-    UINT n = GetSystemDirectoryW(system, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH)
-        return std::wstring();
-    return JoinPath(system, L"WindowsPowerShell\\v1.0\\powershell.exe");
+    std::wstring system = SystemFolder();
+    return system.empty() ? system : JoinPath(system, L"WindowsPowerShell\\v1.0\\powershell.exe");
 }
 
 std::wstring VerifierCommandLine(const std::wstring& powershell, const std::wstring& path,

@@ -10,7 +10,7 @@ const path = require('node:path');
 const { execFileSync } = require('node:child_process');
 const { startOtaSession, startUpdateServer, waitFor, TEST_KEY } = require('../support/ota.js');
 const { probe } = require('../support/shell.js');
-const { chromiumProcessesUnder } = require('../support/browser-runtime.js');
+const { chromiumProcessesUnder, dialogTexts, dismissDialog } = require('../support/browser-runtime.js');
 const { writeRelease } = require('../../scripts/release.js');
 
 let ctx;
@@ -264,6 +264,12 @@ test('a program held by another process for a minute is replaced once it is free
   await waitFor(() => out.includes('locked'), { timeoutMs: 30000, what: 'the file to be held' });
   const r = await ctx.run(['--apply-ota']);
   assert.equal(r.code, 0, r.stdout);
+  // A second update while that script waits is refused and leaves its files alone.
+  const mark = ctx.logMark();
+  const second = await ctx.run(['--apply-ota']);
+  assert.equal(second.code, 4, second.stdout);
+  assert.equal(second.lines.at(-1), 'another update is in progress, nothing was changed');
+  assert.ok(!ownLog(mark).some((l) => l.startsWith('download')), ownLog(mark).join(' | '));
   await new Promise((resolve) => setTimeout(resolve, 15000));
   assert.equal(ctx.digestOf(ctx.exe), ctx.installedDigest, 'replaced while held');
   assert.equal(ctx.stagedFiles().length, 1);
@@ -339,4 +345,21 @@ test('a new program killed during its first desktop start after --apply-ota is r
   await app.run.exited;
   await expectRolledBack(mark, 'ended before it came up');
   await closeWindow();
+});
+
+test('a new program that stops at the box saying there is no runtime is rolled back', async () => {
+  const r = await ctx.run(['--apply-ota']);
+  assert.equal(r.code, 0, r.stdout);
+  await waitFor(() => ctx.digestOf(ctx.exe) === ctx.offeredDigest && ctx.scripts().length === 0,
+    { timeoutMs: 60000, what: 'the swap' });
+  const mark = ctx.logMark();
+  // No runtime: the new program shows its box and never loads a page.
+  ctx.spawn([]);
+  await expectRolledBack(mark, 'did not come up in time');
+  assert.ok(ctx.logSince(mark).includes('update trial: 1.0.5 did not come up in time'));
+  // The old program, started by the roll-back, says the same; it is closed box by box.
+  await waitFor(async () => {
+    if (dialogTexts(ctx.session).length) await dismissDialog(ctx.session);
+    return !ctx.session.windows('^OVRA-Zirer$').length && !dialogTexts(ctx.session).length;
+  }, { timeoutMs: 60000, what: 'the old program to be closed' });
 });

@@ -137,7 +137,7 @@ async function startOtaSession() {
     async reinstall() {
       await waitFor(() => ctx.scripts().length === 0, { timeoutMs: 150000, what: 'swap script to end' });
       fs.copyFileSync(EXE, exe);
-      for (const suffix of ['.bak', '.trial', '.undone']) fs.rmSync(`${exe}${suffix}`, { force: true });
+      for (const suffix of ['.bak', '.trial', '.undone', '.lock']) fs.rmSync(`${exe}${suffix}`, { force: true });
       for (const f of ctx.runFiles()) fs.rmSync(path.join(temp, f), { force: true });
       for (const f of ctx.stagedFiles()) fs.rmSync(path.join(appDir, f), { force: true });
       await server.control({ manifestFault: 'none', fileFault: 'none', sha256: null,

@@ -102,8 +102,8 @@ TEST_CASE("a body broken off part-way fails both transfers and never shows 100")
 }
 
 TEST_CASE("a transfer that stalls fails after the stall time") {
-    uint32_t saved = Limits.stallMs;
-    Limits.stallMs = 1500;
+    uint32_t saved = HttpLimits.stallMs;
+    HttpLimits.stallMs = 1500;
     SUBCASE("in the body") {
         Outcome o = Fetch([](SOCKET s) {
             Send(s, PartOfBody(1000));
@@ -123,7 +123,7 @@ TEST_CASE("a transfer that stalls fails after the stall time") {
         CHECK_FALSE(o.downloaded);
         CHECK(o.longestMs < 4000);
     }
-    Limits.stallMs = saved;
+    HttpLimits.stallMs = saved;
 }
 
 TEST_CASE("bodies over the caps fail; lengths are read in 64 bits") {
@@ -151,7 +151,7 @@ TEST_CASE("bodies over the caps fail; lengths are read in 64 bits") {
         bool ok = true;
         std::string body = HttpGet(server.Url(), nullptr, &ok);
         CHECK_FALSE(ok);
-        CHECK(body.size() <= Limits.memoryCap);
+        CHECK(body.size() <= HttpLimits.memoryCap);
     }
     SUBCASE("a length past 4 GiB is not wrapped to a small one") {
         Outcome o = Fetch([](SOCKET s) {
@@ -162,8 +162,8 @@ TEST_CASE("bodies over the caps fail; lengths are read in 64 bits") {
         CHECK_FALSE(o.downloaded);
     }
     SUBCASE("a download without a length stops at its cap") {
-        uint64_t saved = Limits.downloadCap;
-        Limits.downloadCap = 100000;
+        uint64_t saved = HttpLimits.downloadCap;
+        HttpLimits.downloadCap = 100000;
         Server server([](SOCKET s) {
             Send(s, Head("") + Body);
             return End::Close;
@@ -171,7 +171,7 @@ TEST_CASE("bodies over the caps fail; lengths are read in 64 bits") {
         std::vector<int> progress;
         bool done = DownloadToFile(server.Url(), JoinPath(MakeFolder(L"cap"), L"d.bin"),
                                    [&progress](int pct) { progress.push_back(pct); });
-        Limits.downloadCap = saved;
+        HttpLimits.downloadCap = saved;
         CHECK_FALSE(done);
         CHECK(progress.empty());
     }

@@ -5,12 +5,15 @@
 
 #include "base/files.h"
 #include "base/paths.h"
+#include "base/stop_signal.h"
+#include "ota/processes.h"
 #include "ota/program_check.h"
 
 #include <windows.h>
 
 #include <cstring>
 #include <string>
+#include <thread>
 
 using namespace update_fixtures;
 
@@ -81,4 +84,13 @@ TEST_CASE("the version a program reports is its first printed line") {
     ULONGLONG start = GetTickCount64();
     CHECK(ReportedVersion(BesideTests(L"stuck_program.exe"), 2000).empty());
     CHECK(GetTickCount64() - start < 10000);
+    // A program that is closing does not wait out the time limit (last: it cannot be undone).
+    std::thread stop([] {
+        Sleep(1000);
+        RequestStop();
+    });
+    start = GetTickCount64();
+    CHECK(ReportedVersion(BesideTests(L"stuck_program.exe"), 30000).empty());
+    CHECK(GetTickCount64() - start < 5000);
+    stop.join();
 }

@@ -108,6 +108,48 @@ TEST_CASE("one update at a time across threads and processes") {
     });
     third.join();
     CHECK(other != nullptr);
+
+    // A script still at work on the program (its swap, or the watch of its trial).
+    ExePath = JoinPath(MakeFolder(L"script at work"), L"OVRA-Zirer.exe");
+    HANDLE script = CreateFileW(ScriptLockPath(ExePath).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                                nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    REQUIRE(script != INVALID_HANDLE_VALUE);
+    OtaCheckResult r;
+    r.url = L"http://127.0.0.1:1/never.exe";
+    UpdateReport report;
+    report.downloading = [&] { ++hooks; };
+    CHECK(RunUpdate(r, false, report).outcome == UpdateOutcome::AlreadyRunning);
+    CHECK(hooks == 0);
+    CloseHandle(script);
+    CHECK_FALSE(ScriptRunning(ExePath));
+}
+
+TEST_CASE("what updates that ended abruptly left is removed at the next start") {
+    std::wstring dir = MakeFolder(L"leftovers");
+    ExePath = JoinPath(dir, L"OVRA-Zirer.exe");
+    std::wstring staged = ExePath + L".0A1B-2C.new";
+    std::wstring download = JoinPath(TempFolder(), L"OVRA-Zirer.0A1B-2C.new.exe");
+    std::wstring other = JoinPath(dir, L"keep.new");
+    for (const std::wstring& file : {ExePath, staged, download, other})
+        REQUIRE(WriteTextFile(file, "x"));
+    // Not while an update runs, nor while a script works on the program.
+    HANDLE update = AcquireUpdateLock();
+    std::thread(RemoveUpdateLeftovers).join(); // the lock is recursive on this thread
+    ReleaseUpdateLock(update);
+    CHECK(Exists(staged));
+    CHECK(Exists(download));
+    HANDLE script = CreateFileW(ScriptLockPath(ExePath).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                                nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    RemoveUpdateLeftovers();
+    CHECK(Exists(staged));
+    CHECK(Exists(download));
+    CloseHandle(script);
+    RemoveUpdateLeftovers();
+    CHECK_FALSE(Exists(staged));
+    CHECK_FALSE(Exists(download));
+    CHECK_FALSE(Exists(ScriptLockPath(ExePath)));
+    CHECK(Exists(ExePath));
+    CHECK(Exists(other));
 }
 
 TEST_CASE("manifest decides availability; the comparison is logged") {
