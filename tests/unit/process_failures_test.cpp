@@ -78,3 +78,41 @@ TEST_CASE("renderer failures older than a minute no longer count") {
     CHECK(RendererMayReload(t + 61500));
     CHECK_FALSE(RendererMayReload(t + 61600));
 }
+
+TEST_CASE("a browser process that keeps dying is recreated three times, then the window says so") {
+    Fake view("view"), args("args");
+    args.table[3] = reinterpret_cast<void*>(&GetKind);
+    MainWindow = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 10, 10, nullptr, nullptr,
+                                 GetModuleHandleW(nullptr), nullptr);
+    REQUIRE(MainWindow);
+    BrowserView.Share(view.as<ICoreWebView2>());
+    Calls.clear();
+
+    // Each restart lets the dead view go and starts a new browser (which finds no runtime
+    // here and stops).
+    for (int i = 0; i < 3; ++i) {
+        Fail(view, args, COREWEBVIEW2_PROCESS_FAILED_KIND_BROWSER_PROCESS_EXITED);
+        RunPendingTimers();
+        CHECK_FALSE(BrowserNotice);
+    }
+    CHECK(Calls == std::vector<std::string>{"view.Release"});
+    Fail(view, args, COREWEBVIEW2_PROCESS_FAILED_KIND_BROWSER_PROCESS_EXITED);
+    RunPendingTimers();
+    CHECK(BrowserNotice);
+
+    DestroyWindow(MainWindow);
+    MainWindow = nullptr;
+    BrowserNotice = nullptr;
+}
+
+TEST_CASE("browser process failures count for five minutes") {
+    unsigned long long t = 1ull << 41;
+    CHECK(BrowserMayRestart(t));
+    CHECK(BrowserMayRestart(t + 60000));
+    CHECK(BrowserMayRestart(t + 120000));
+    CHECK_FALSE(BrowserMayRestart(t + 240000));
+    // Only the first has aged out: still four within five minutes.
+    CHECK_FALSE(BrowserMayRestart(t + 330000));
+    // Three of them gone by now.
+    CHECK(BrowserMayRestart(t + 430000));
+}
