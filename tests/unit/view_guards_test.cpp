@@ -2,12 +2,12 @@
 
 #include "base/globals.h"
 #include "base/task_memory.h"
-#include "browser/browser_state.h"
 #include "browser/navigation_guard.h"
 #include "browser/permissions.h"
 #include "webview2/webview2.h"
 
 #include "fake_com.h"
+#include "host_window.h"
 
 namespace {
 
@@ -125,8 +125,7 @@ TEST_CASE("a view that shows anything but our page is taken back to it, three ti
     Fake view("view");
     view.table[4] = reinterpret_cast<void*>(&GetUri);
     view.table[5] = reinterpret_cast<void*>(&Navigate);
-    MainWindow = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 10, 10, nullptr, nullptr,
-                                 GetModuleHandleW(nullptr), nullptr);
+    ScratchMainWindow window;
     REQUIRE(MainWindow);
     BrowserView.Share(view.as<ICoreWebView2>());
     auto shown = [&](const wchar_t* source) {
@@ -135,12 +134,7 @@ TEST_CASE("a view that shows anything but our page is taken back to it, three ti
         bool kept = KeepPageShown(view.as<ICoreWebView2>());
         // Navigating happens after the control's event, from the message loop.
         CHECK(Calls.empty());
-        MSG msg;
-        for (int i = 0; i < 10; ++i) {
-            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
-                DispatchMessageW(&msg);
-            Sleep(5);
-        }
+        RunPendingTimers();
         return kept;
     };
     const std::vector<std::string> back{"view.Navigate file:///c:/apps/ui/index.html"};
@@ -165,8 +159,4 @@ TEST_CASE("a view that shows anything but our page is taken back to it, three ti
     CHECK(Calls == std::vector<std::string>{"view.Release"});
     CHECK_FALSE(BrowserView);
     CHECK(BrowserNotice);
-
-    DestroyWindow(MainWindow);
-    MainWindow = nullptr;
-    BrowserNotice = nullptr;
 }
