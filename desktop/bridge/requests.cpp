@@ -6,21 +6,11 @@
 #include "bridge/emit.h"
 #include "bridge/ota_tasks.h"
 #include "bridge/apply_update.h"
+#include "bridge/external_links.h"
 
 #include <windows.h>
-#include <shellapi.h>
-
-#include <cwctype>
 
 namespace {
-
-bool StartsWithNoCase(const std::wstring& text, const wchar_t* prefix) {
-    for (size_t i = 0; prefix[i]; ++i) {
-        if (i >= text.size() || std::towlower(text[i]) != prefix[i])
-            return false;
-    }
-    return true;
-}
 
 void StartApply() {
     if (!StartBackgroundTask(ApplyOtaTask))
@@ -33,19 +23,6 @@ std::wstring HostInfoPayload() {
     return std::wstring(L"{\"version\":\"") + AppVersion +
            L"\",\"apiBase\":\"" OVRA_API_BASE L"\",\"product\":\"OVRA-Zirer\",\"exe\":\"" +
            JsonEscape(ExePath) + L"\"}";
-}
-
-bool IsOpenableUrl(const std::wstring& url) {
-    if (url.find_first_of(L"\r\n\t") != std::wstring::npos)
-        return false;
-    return StartsWithNoCase(url, L"http://") || StartsWithNoCase(url, L"https://") ||
-           StartsWithNoCase(url, L"mailto:");
-}
-
-void OpenExternal(const std::wstring& url) {
-    if (!IsOpenableUrl(url))
-        return;
-    ShellExecuteW(nullptr, L"open", url.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
 void DispatchBridgeMessage(const std::wstring& message) {

@@ -206,7 +206,12 @@ HRESULT OnControllerCreated(HRESULT errorCode, ICoreWebView2Controller* controll
     return S_OK;
 }
 
-HRESULT OnNavigationCompleted(ICoreWebView2*, ICoreWebView2NavigationCompletedEventArgs* args) {
+HRESULT OnNavigationCompleted(ICoreWebView2* sender,
+                              ICoreWebView2NavigationCompletedEventArgs* args) {
+    // Another document has no page to announce ourselves to, and says nothing of whether
+    // ours works: the page comes back, and its own load is announced.
+    if (!KeepPageShown(sender ? sender : BrowserView.Get()))
+        return S_OK;
     EmitToPage("hostReady", std::wstring(L"{\"version\":\"") + AppVersion + L"\"}");
     BOOL loaded = FALSE;
     if (args && SUCCEEDED(args->get_IsSuccess(&loaded)) && loaded)

@@ -3,9 +3,12 @@
 #include "base/com_ptr.h"
 #include "base/globals.h"
 #include "base/task_memory.h"
-#include "bridge/requests.h"
+#include "bridge/external_links.h"
+#include "browser/browser_state.h"
 #include "browser/com_objects.h"
+#include "browser/failure_budget.h"
 #include "browser/page_address.h"
+#include "browser/process_failures.h"
 
 #include <cwctype>
 
@@ -18,6 +21,18 @@ using NavigationStartingHandler =
 using NewWindowHandler = CallbackObject<ICoreWebView2NewWindowRequestedEventHandler,
                                         IID_ICoreWebView2NewWindowRequestedEventHandler,
                                         ICoreWebView2*, ICoreWebView2NewWindowRequestedEventArgs*>;
+
+// A page that keeps leaving is not brought back for ever.
+FailureBudget PageReturns{60000, 3, {}};
+
+// Timer id on MainWindow: the control's own event is no place to navigate from.
+constexpr UINT_PTR ReturnTimer = 0x4f03;
+
+void CALLBACK ReturnNow(HWND window, UINT, UINT_PTR id, DWORD) {
+    KillTimer(window, id);
+    if (BrowserView)
+        BrowserView->Navigate(StartUrl.c_str());
+}
 
 bool IsWebLink(const std::wstring& url) {
     std::wstring scheme = url.substr(0, url.find(L':'));
@@ -50,6 +65,19 @@ HRESULT OnNewWindowRequested(ICoreWebView2*, ICoreWebView2NewWindowRequestedEven
     if (SUCCEEDED(hr) && IsWebLink(uri))
         OpenExternal(uri);
     return S_OK;
+}
+
+bool KeepPageShown(ICoreWebView2* view) {
+    LPWSTR text = nullptr;
+    HRESULT hr = view ? view->get_Source(&text) : E_POINTER;
+    std::wstring source = TakeTaskString(text);
+    if (FAILED(hr) || IsPageSource(source, StartUrl) || !MainWindow)
+        return true;
+    if (SpendRetry(PageReturns, GetTickCount64()))
+        SetTimer(MainWindow, ReturnTimer, 0, ReturnNow);
+    else
+        GiveUpOnPage();
+    return false;
 }
 
 void LockViewToPage(ICoreWebView2Controller* controller, ICoreWebView2* view) {

@@ -13,6 +13,13 @@ HRESULT OnNavigationStarting(ICoreWebView2* sender, ICoreWebView2NavigationStart
 // through the same check as the page's "openExternal" request, anything else is dropped.
 HRESULT OnNewWindowRequested(ICoreWebView2* sender, ICoreWebView2NewWindowRequestedEventArgs* args);
 
+// The view has finished a navigation: true when it shows our page (or its address cannot
+// be read). Anything else (about:blank, which the control shows whatever the host
+// answered before it; an error page; a navigation it did not let us cancel) is replaced
+// by the page once the control's event has returned, up to three times a minute; past
+// that the window shows the page's notice.
+bool KeepPageShown(ICoreWebView2* view);
+
 // Turns off dropping files and links onto the view where the control offers that (a
 // runtime too old for it keeps dropping on, and the navigation check stops the drop).
 // Then registers both handlers above on the view.

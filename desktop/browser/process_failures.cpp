@@ -6,17 +6,21 @@
 #include "browser/bootstrap.h"
 #include "browser/browser_state.h"
 #include "browser/com_objects.h"
-
-#include <deque>
+#include "browser/failure_budget.h"
 
 namespace {
 
-constexpr unsigned long long FailureWindowMs = 60000;
-constexpr size_t ReloadsPerWindow = 3;
+FailureBudget RendererFailures{60000, 3, {}};
+// A browser start costs seconds and a new process tree: fewer of them, further apart.
+FailureBudget BrowserFailures{300000, 3, {}};
 
-const wchar_t* const GaveUpNotice = L"页面多次意外退出，已停止重新加载。请重新打开 OVRA-Zirer。";
+const wchar_t* const PageGaveUpNotice =
+    L"页面多次意外退出，已停止重新加载。请重新打开 OVRA-Zirer。";
+const wchar_t* const BrowserGaveUpNotice =
+    L"浏览器组件多次意外退出，已停止重新启动。请重新打开 OVRA-Zirer。";
 
-std::deque<unsigned long long> RendererFailures;
+// What the window shows once the view is given up.
+const wchar_t* PendingNotice = nullptr;
 
 // Timer ids on MainWindow for work that must not run inside the control's own event.
 constexpr UINT_PTR RestartTimer = 0x4f01;
@@ -30,8 +34,15 @@ void CALLBACK RestartNow(HWND window, UINT, UINT_PTR id, DWORD) {
 void CALLBACK GiveUpNow(HWND window, UINT, UINT_PTR id, DWORD) {
     KillTimer(window, id);
     TearDownBrowser();
-    BrowserNotice = GaveUpNotice;
+    BrowserNotice = PendingNotice;
     InvalidateRect(window, nullptr, TRUE);
+}
+
+void GiveUp(const wchar_t* notice) {
+    if (!MainWindow)
+        return;
+    PendingNotice = notice;
+    SetTimer(MainWindow, GiveUpTimer, 0, GiveUpNow);
 }
 
 HRESULT OnNewBrowserVersion(ICoreWebView2Environment*, IUnknown*) {
@@ -42,10 +53,15 @@ HRESULT OnNewBrowserVersion(ICoreWebView2Environment*, IUnknown*) {
 } // namespace
 
 bool RendererMayReload(unsigned long long nowMs) {
-    while (!RendererFailures.empty() && nowMs - RendererFailures.front() >= FailureWindowMs)
-        RendererFailures.pop_front();
-    RendererFailures.push_back(nowMs);
-    return RendererFailures.size() <= ReloadsPerWindow;
+    return SpendRetry(RendererFailures, nowMs);
+}
+
+bool BrowserMayRestart(unsigned long long nowMs) {
+    return SpendRetry(BrowserFailures, nowMs);
+}
+
+void GiveUpOnPage() {
+    GiveUp(PageGaveUpNotice);
 }
 
 void WatchBrowserProcesses(ICoreWebView2* view) {
@@ -65,16 +81,17 @@ HRESULT OnProcessFailed(ICoreWebView2*, ICoreWebView2ProcessFailedEventArgs* arg
     switch (kind) {
     case COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_EXITED:
     case COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_UNRESPONSIVE:
-        if (RendererMayReload(GetTickCount64())) {
-            if (BrowserView)
-                BrowserView->Reload();
-        } else {
-            SetTimer(MainWindow, GiveUpTimer, 0, GiveUpNow);
-        }
+        if (!RendererMayReload(GetTickCount64()))
+            GiveUpOnPage();
+        else if (BrowserView)
+            BrowserView->Reload();
         break;
     case COREWEBVIEW2_PROCESS_FAILED_KIND_BROWSER_PROCESS_EXITED:
         // Raised inside the dead view's own event: the view goes once that has returned.
-        SetTimer(MainWindow, RestartTimer, 0, RestartNow);
+        if (BrowserMayRestart(GetTickCount64()))
+            SetTimer(MainWindow, RestartTimer, 0, RestartNow);
+        else
+            GiveUp(BrowserGaveUpNotice);
         break;
     default:
         break;

@@ -268,8 +268,20 @@ void Page::SetExternalDrop(bool allowed) {
 
 bool Page::OnNavigationEvent(const std::string& method, const JsonValue& params) {
     if (method == "Page.frameRequestedNavigation") {
-        if (params.Str("frameId") == targetId && params.Str("disposition") == "currentTab")
-            nextRequestBy = params.Str("reason");
+        if (params.Str("frameId") != targetId || params.Str("disposition") != "currentTab")
+            return true;
+        nextRequestBy = params.Str("reason");
+        // about:blank is never requested, so it never pauses below. The real control
+        // raises the event for it too but does not honour Cancel: the page may already
+        // be blank by then.
+        if (params.Str("url").rfind("about:blank", 0) == 0) {
+            StartingArgs* args = new StartingArgs(
+                HostAddress(params.Str("url")), UserInitiated(nextRequestBy), false, ++navigations);
+            nextRequestBy.clear();
+            Raise(startingHandlers, view,
+                  static_cast<ICoreWebView2NavigationStartingEventArgs*>(args));
+            args->Release();
+        }
         return true;
     }
     if (method == "Page.windowOpen") {

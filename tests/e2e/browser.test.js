@@ -245,3 +245,37 @@ test('a page that keeps crashing is not reloaded for ever: the window says so', 
   const result = await closeHost({ browser, run: host.run });
   assert.equal(result && result.code, 0);
 });
+
+test('a browser that keeps dying is created again three times, then the window says so and still closes', async (t) => {
+  const host = await startHost();
+  let { browser, page } = host;
+  const up = (p) => p.evaluate(() =>
+    document.getElementById('versionLabel').textContent === 'v1.0.4').catch(() => false);
+  await waitFor(() => up(page), { what: 'hostReady' });
+  for (let death = 1; death <= 4; death++) {
+    const cdp = await browser.newBrowserCDPSession();
+    const at = Date.now();
+    cdp.send('Browser.crash').catch(() => {});
+    await browser.close().catch(() => {});
+    if (death === 4) break;
+    ({ browser, page } = await waitFor(async () => {
+      let c = null;
+      try {
+        c = await standin.connectToPage(host.port, '/ui/index.html', 5000);
+        if (await up(c.page)) return c;
+      } catch (_) { /* not back yet */ }
+      if (c) await c.browser.close().catch(() => {});
+      return null;
+    }, { what: `page after browser death ${death}`, timeoutMs: 60000 }));
+    t.diagnostic(`browser death ${death}: page back after ${((Date.now() - at) / 1000).toFixed(1)} s`);
+  }
+  // Given up: no browser comes back, the window stays without a box and closes as usual.
+  await waitFor(() => standin.chromiumProcessesUnder(session.dir).length === 0,
+    { what: 'the browser to end', timeoutMs: 20000 });
+  await sleep(8000);
+  assert.deepEqual(standin.chromiumProcessesUnder(session.dir), []);
+  assert.ok(await session.findWindow('OVRA-Zirer', { exact: true }));
+  assert.deepEqual(standin.dialogTexts(session), []);
+  const result = await closeHost({ browser: { close: async () => {} }, run: host.run });
+  assert.equal(result && result.code, 0);
+});

@@ -177,7 +177,7 @@ function recordOpenedLinks() {
   return () => (fs.existsSync(log) ? fs.readFileSync(log, 'utf8') : '');
 }
 
-test('the cockpit stays put under drops, navigations and new windows; camera and microphone yes, location no', async () => {
+test('the cockpit stays put under drops, navigations and new windows; camera and microphone yes, location no', async (t) => {
   const opened = recordOpenedLinks();
   const host = await startHost();
   const { page } = host;
@@ -231,6 +231,29 @@ test('the cockpit stays put under drops, navigations and new windows; camera and
     // The buttons took the page's focus: back to the chat box, as a user would.
     await page.locator('#input').click();
     assert.equal(await typeAndRead(host, 'still here'), 'still here');
+
+    // about:blank goes through whatever the host answers, as in the real control: the
+    // page comes back by itself, with its welcome, the host's version and the bridge.
+    const shown = [];
+    page.on('framenavigated', (f) => { if (f === page.mainFrame()) shown.push(f.url()); });
+    const leftAt = Date.now();
+    await page.evaluate(() => { location.href = 'about:blank'; }).catch(() => {});
+    await waitFor(() => page.evaluate(() => !window.__sameDocument &&
+      document.getElementById('versionLabel').textContent === 'v1.0.4' &&
+      document.body.innerText.includes('你好，我是 OVRA-Zirer')).catch(() => false),
+    { what: 'the cockpit back after about:blank', timeoutMs: 20000 });
+    t.diagnostic(`about:blank: page back with hostReady after ${Date.now() - leftAt} ms`);
+    assert.ok(shown.includes('about:blank'), `shown: ${shown.join(' ')}`);
+    assert.match(page.url(), /\/ui\/index\.html$/);
+    assert.equal(await page.evaluate(() => new Promise((resolve) => {
+      const emit = window.__ovra.emit;
+      window.__ovra.emit = function (name, payload) {
+        if (name === 'hostInfo') resolve(payload.version);
+        return emit.apply(this, arguments);
+      };
+      window.__host.post({ cmd: 'getHostInfo' });
+      setTimeout(() => resolve('no answer'), 5000);
+    })), '1.0.4');
   } finally {
     const result = await closeHost(host);
     assert.equal(result && result.code, 0);

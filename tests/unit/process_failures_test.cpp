@@ -5,6 +5,7 @@
 #include "browser/process_failures.h"
 
 #include "fake_com.h"
+#include "host_window.h"
 
 namespace {
 
@@ -24,24 +25,13 @@ void Fail(Fake& view, Fake& args, COREWEBVIEW2_PROCESS_FAILED_KIND kind) {
     OnProcessFailed(view.as<ICoreWebView2>(), args.as<ICoreWebView2ProcessFailedEventArgs>());
 }
 
-// Runs the work the handler left for after the control's event.
-void RunPendingTimers() {
-    MSG msg;
-    for (int i = 0; i < 20; ++i) {
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageW(&msg);
-        Sleep(10);
-    }
-}
-
 } // namespace
 
 TEST_CASE("a failing renderer is reloaded three times a minute, then the window says so") {
     Fake view("view"), args("args");
     view.table[31] = reinterpret_cast<void*>(&Reload);
     args.table[3] = reinterpret_cast<void*>(&GetKind);
-    MainWindow = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 10, 10, nullptr, nullptr,
-                                 GetModuleHandleW(nullptr), nullptr);
+    ScratchMainWindow window;
     REQUIRE(MainWindow);
     BrowserView.Share(view.as<ICoreWebView2>());
     Calls.clear();
@@ -62,13 +52,9 @@ TEST_CASE("a failing renderer is reloaded three times a minute, then the window 
     CHECK(Calls == std::vector<std::string>{"view.Release"});
     CHECK_FALSE(BrowserView);
     REQUIRE(BrowserNotice);
-
-    DestroyWindow(MainWindow);
-    MainWindow = nullptr;
-    BrowserNotice = nullptr;
 }
 
-TEST_CASE("renderer failures older than a minute no longer count") {
+TEST_CASE("failures age out: a renderer's after a minute, the browser's after five") {
     unsigned long long t = 1ull << 40;
     CHECK(RendererMayReload(t));
     CHECK(RendererMayReload(t + 1000));
@@ -77,4 +63,34 @@ TEST_CASE("renderer failures older than a minute no longer count") {
     // The first two have aged out; the two after them still count.
     CHECK(RendererMayReload(t + 61500));
     CHECK_FALSE(RendererMayReload(t + 61600));
+
+    CHECK(BrowserMayRestart(t));
+    CHECK(BrowserMayRestart(t + 60000));
+    CHECK(BrowserMayRestart(t + 120000));
+    CHECK_FALSE(BrowserMayRestart(t + 240000));
+    // Only the first has aged out: still four within five minutes.
+    CHECK_FALSE(BrowserMayRestart(t + 330000));
+    // Three of them gone by now.
+    CHECK(BrowserMayRestart(t + 430000));
+}
+
+TEST_CASE("a browser process that keeps dying is recreated three times, then the window says so") {
+    Fake view("view"), args("args");
+    args.table[3] = reinterpret_cast<void*>(&GetKind);
+    ScratchMainWindow window;
+    REQUIRE(MainWindow);
+    BrowserView.Share(view.as<ICoreWebView2>());
+    Calls.clear();
+
+    // Each restart lets the dead view go and starts a new browser (which finds no runtime
+    // here and stops).
+    for (int i = 0; i < 3; ++i) {
+        Fail(view, args, COREWEBVIEW2_PROCESS_FAILED_KIND_BROWSER_PROCESS_EXITED);
+        RunPendingTimers();
+        CHECK_FALSE(BrowserNotice);
+    }
+    CHECK(Calls == std::vector<std::string>{"view.Release"});
+    Fail(view, args, COREWEBVIEW2_PROCESS_FAILED_KIND_BROWSER_PROCESS_EXITED);
+    RunPendingTimers();
+    CHECK(BrowserNotice);
 }

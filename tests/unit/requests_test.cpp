@@ -4,6 +4,7 @@
 #include "bridge/ota_tasks.h"
 #include "bridge/requests.h"
 #include "bridge/apply_update.h"
+#include "bridge/external_links.h"
 
 #include <windows.h>
 
@@ -93,6 +94,36 @@ TEST_CASE("only web and mail links may be opened") {
     CHECK_FALSE(IsOpenableUrl(L"javascript:alert(1)"));
     CHECK_FALSE(IsOpenableUrl(L"\\\\server\\share\\run.bat"));
     CHECK_FALSE(IsOpenableUrl(L"https://example.com/\r\nx"));
+
+    // Everything a real address may hold, international names and text included.
+    CHECK(IsOpenableUrl(L"https://user@example.com:8443/p/a;b,c?q=1&r=%E4%BD%A0#top"));
+    CHECK(IsOpenableUrl(L"http://[::1]:8790/ai/v1"));
+    CHECK(IsOpenableUrl(L"https://\u4f8b\u5b50.\u4e2d\u56fd/\u8def?\u8bcd=\u4f60\u597d"));
+    CHECK(IsOpenableUrl(L"mailto:a@example.com,b.c@example.org?subject=Hi%20there&body=x"));
+    const std::wstring base = L"https://example.com/";
+    CHECK(IsOpenableUrl(base + std::wstring(2048 - base.size(), L'a')));
+    CHECK_FALSE(IsOpenableUrl(base + std::wstring(2049 - base.size(), L'a')));
+
+    // What a handler registered as "%1" would take for more than one argument, what cmd
+    // reads as its own syntax, and what shows the user another address than the real one.
+    for (const wchar_t* url :
+         {L"https://example.com/a b", L"https://example.com/\"x", L"https://example.com/'x",
+          L"https://example.com/<b>", L"https://example.com/x>y", L"https://example.com/^x",
+          L"https://example.com/a|b", L"https://example.com/a\\b", L"https://example.com/\u3000",
+          L"https://example.com/\u00a0", L"https://example.com/\u202egnp.exe",
+          L"https://example.com/\x7f", L"https://example.com/\x85", L"https://example.com/%zz",
+          L"https://example.com/%PATH%", L"https://example.com/%4", L"https://example.com/\xd800",
+          L"mailto:a@example.com\tcc", L"mailto:\"a\"@example.com"})
+        CHECK_FALSE(IsOpenableUrl(url));
+
+    // Shaped like an address without being one.
+    for (const wchar_t* url :
+         {L"https://", L"http:///etc/passwd", L"https://:443/", L"https://user@/",
+          L"https://example.com:99999/", L"https://example.com:8o/", L"https://[::1/",
+          L"https://[]/", L"https:example.com", L"httpx://example.com", L"https://a#b#c",
+          L"mailto:", L"mailto:nobody", L"mailto:@example.com", L"mailto:a@", L"mailto:?subject=x",
+          L"mailto:a@example.com,", L"mailto:a@b@example.com"})
+        CHECK_FALSE(IsOpenableUrl(url));
 }
 
 TEST_CASE("requests are matched exactly and answered on the window") {

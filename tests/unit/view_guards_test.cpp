@@ -7,6 +7,7 @@
 #include "webview2/webview2.h"
 
 #include "fake_com.h"
+#include "host_window.h"
 
 namespace {
 
@@ -33,6 +34,15 @@ HRESULT STDMETHODCALLTYPE QueryArgs3(FakeObject* self, REFIID riid, void** out) 
     }
     *out = nullptr;
     return E_NOINTERFACE;
+}
+
+HRESULT STDMETHODCALLTYPE FailToGetUri(FakeObject*, LPWSTR* uri) {
+    *uri = nullptr;
+    return E_FAIL;
+}
+HRESULT STDMETHODCALLTYPE Navigate(FakeObject* self, LPCWSTR uri) {
+    Calls.push_back(std::string(self->name) + ".Navigate " + std::string(uri, uri + wcslen(uri)));
+    return S_OK;
 }
 
 constexpr char State[] = "State", Saves[] = "SavesInProfile", Cancel[] = "Cancel",
@@ -108,4 +118,45 @@ TEST_CASE("navigations away from our page are cancelled, new windows always hand
         OnNewWindowRequested(nullptr, window.as<ICoreWebView2NewWindowRequestedEventArgs>());
         CHECK(Calls == std::vector<std::string>{"window.Handled 1"});
     }
+}
+
+TEST_CASE("a view that shows anything but our page is taken back to it, three times a minute") {
+    StartUrl = L"file:///c:/apps/ui/index.html";
+    Fake view("view");
+    view.table[4] = reinterpret_cast<void*>(&GetUri);
+    view.table[5] = reinterpret_cast<void*>(&Navigate);
+    ScratchMainWindow window;
+    REQUIRE(MainWindow);
+    BrowserView.Share(view.as<ICoreWebView2>());
+    auto shown = [&](const wchar_t* source) {
+        RequestUri = source;
+        Calls.clear();
+        bool kept = KeepPageShown(view.as<ICoreWebView2>());
+        // Navigating happens after the control's event, from the message loop.
+        CHECK(Calls.empty());
+        RunPendingTimers();
+        return kept;
+    };
+    const std::vector<std::string> back{"view.Navigate file:///c:/apps/ui/index.html"};
+
+    CHECK(shown(L"file:///C:/apps/ui/index.html#voice"));
+    CHECK(Calls.empty());
+    CHECK_FALSE(shown(L"about:blank"));
+    CHECK(Calls == back);
+    CHECK_FALSE(shown(L"chrome-error://chromewebdata/"));
+    CHECK(Calls == back);
+    CHECK_FALSE(shown(L"https://example.com/"));
+    CHECK(Calls == back);
+    // An address that cannot be read is left alone: no loop on a view that never says.
+    view.table[4] = reinterpret_cast<void*>(&FailToGetUri);
+    CHECK(shown(L""));
+    CHECK(Calls.empty());
+    view.table[4] = reinterpret_cast<void*>(&GetUri);
+
+    // A page that keeps leaving: given up, the window says so.
+    CHECK_FALSE(BrowserNotice);
+    CHECK_FALSE(shown(L"about:blank"));
+    CHECK(Calls == std::vector<std::string>{"view.Release"});
+    CHECK_FALSE(BrowserView);
+    CHECK(BrowserNotice);
 }
