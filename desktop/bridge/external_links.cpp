@@ -151,7 +151,7 @@ bool IsMailUrl(const std::wstring& url) {
     return query == std::wstring::npos || IsTail(rest.substr(query));
 }
 
-void OpenWithShell(const std::wstring& url) {
+void OpenWithShellExecute(const std::wstring& url) {
     // Shell handlers may be COM objects, which want an apartment on this thread.
     HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
     if (!StopRequested())
@@ -161,6 +161,8 @@ void OpenWithShell(const std::wstring& url) {
 }
 
 } // namespace
+
+void (*OpenLinkWithShell)(const std::wstring& url) = OpenWithShellExecute;
 
 bool IsOpenableUrl(const std::wstring& url) {
     if (url.empty() || url.size() > MaxUrlLength || !IsCleanText(url))
@@ -182,8 +184,8 @@ void OpenExternal(const std::wstring& url) {
     // Not one of the tasks the program waits for at exit: it holds nothing of the
     // program's, and a handler slow to start must not hold up the close.
     try {
-        std::thread([url] {
-            OpenWithShell(url);
+        std::thread([url, open = OpenLinkWithShell] {
+            open(url);
             --PendingOpens;
         }).detach();
     } catch (const std::system_error&) {

@@ -15,3 +15,7 @@ bool IsOpenableUrl(const std::wstring& url);
 // handler may take its time to start, or ask the user which program to use. Anything
 // else is dropped without a word.
 void OpenExternal(const std::wstring& url);
+
+// What OpenExternal hands a checked link to, on its own thread: the shell's "open".
+// Tests put a recorder here.
+extern void (*OpenLinkWithShell)(const std::wstring& url);

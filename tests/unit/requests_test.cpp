@@ -8,6 +8,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -124,6 +125,38 @@ TEST_CASE("only web and mail links may be opened") {
           L"mailto:", L"mailto:nobody", L"mailto:@example.com", L"mailto:a@", L"mailto:?subject=x",
           L"mailto:a@example.com,", L"mailto:a@b@example.com"})
         CHECK_FALSE(IsOpenableUrl(url));
+}
+
+TEST_CASE("links reach the shell from a thread of their own, a few at a time") {
+    static std::atomic<int> opened{0}, onCaller{0};
+    static DWORD caller = GetCurrentThreadId();
+    static HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    auto previous = OpenLinkWithShell;
+    // A handler slow to start: none of that time may be the caller's.
+    OpenLinkWithShell = [](const std::wstring&) {
+        if (GetCurrentThreadId() == caller)
+            ++onCaller;
+        ++opened;
+        WaitForSingleObject(release, 10000);
+    };
+    ULONGLONG start = GetTickCount64();
+    for (int i = 0; i < 6; ++i)
+        OpenExternal(L"https://example.com/" + std::to_wstring(i));
+    OpenExternal(L"https://example.com/a b");
+    CHECK(GetTickCount64() - start < 1000);
+    for (int i = 0; i < 100 && opened < 4; ++i)
+        Sleep(10);
+    Sleep(100);
+    // Four wait for their handler; the links asked for meanwhile are dropped.
+    CHECK(opened == 4);
+    CHECK(onCaller == 0);
+    SetEvent(release);
+    for (int i = 0; i < 100 && opened < 5; ++i) {
+        Sleep(10);
+        OpenExternal(L"https://example.com/later");
+    }
+    CHECK(opened >= 5);
+    OpenLinkWithShell = previous;
 }
 
 TEST_CASE("requests are matched exactly and answered on the window") {
