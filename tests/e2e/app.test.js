@@ -7,7 +7,8 @@ const { test, before, after } = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const path = require('node:path');
-const { spawn, execFileSync } = require('node:child_process');
+const { execFileSync } = require('node:child_process');
+const { listen } = require('../../standins/ai-service/server.js');
 const { startOtaSession, digestOf, OTHER_KEY } = require('../support/ota.js');
 const { windowState } = require('../support/shell.js');
 const { sleep, waitFor, exitWithin, BUILD_DIR, REPO } = require('../support/wine.js');
@@ -53,23 +54,7 @@ let appStarted;
 let voice;
 const SAID = ['今天天气怎么样，适合出门吗', '明天早上八点提醒我开会'];
 
-function startAiService() {
-  const proc = spawn(process.execPath, [path.join(REPO, 'standins', 'ai-service', 'server.js'),
-    '--port', String(AI_PORT)], { stdio: ['ignore', 'pipe', 'inherit'] });
-  return new Promise((resolve, reject) => {
-    let out = '';
-    proc.stdout.on('data', (d) => {
-      out += d;
-      if (/listening \d+/.test(out)) resolve(proc);
-    });
-    proc.on('exit', () => reject(new Error(`AI service stand-in could not listen on ${AI_PORT}`)));
-  });
-}
-
-async function control(patch) {
-  await fetch(`http://127.0.0.1:${AI_PORT}/__control`, { method: 'POST',
-    headers: { 'content-type': 'application/json' }, body: JSON.stringify(patch) });
-}
+const control = (patch) => ai.control(patch);
 
 // The browser keeps the data folder for a while after every close, as a real one can:
 // the update's restart meets a folder still in use. The microphone plays the user's two
@@ -104,7 +89,7 @@ before(async () => {
   // The browser's recognition fails only after a while on a busy machine, so the
   // first phrase comes late enough for the service to be listening by then.
   voice = recording(path.join(ctx.session.dir, 'microphone.wav'), [12000, SAID[0], 5000, SAID[1], 3000]);
-  ai = await startAiService();
+  ai = await listen(AI_PORT);
   cdpPort = await freePort();
   appStarted = Date.now();
   app = ctx.session.spawn(ctx.exeWin, [], { env: appEnv() });
@@ -113,7 +98,7 @@ before(async () => {
 
 after(async () => {
   if (browser) await browser.close().catch(() => {});
-  if (ai) ai.kill('SIGTERM');
+  if (ai) { ai.server.closeAllConnections(); ai.server.close(); }
   if (ctx) await ctx.stop();
 });
 
@@ -172,10 +157,8 @@ test('spoken phrases reach the chat through the AI service, the browser\'s recog
     { timeoutMs: 12000, what: 'the service route' }).catch(async (err) => {
     throw new Error(`${err.message}; the page's events: ${await text('#events')}`);
   });
-  const aiLog = async () => (await fetch(`http://127.0.0.1:${AI_PORT}/__log`)).json();
-  await waitFor(async () => (await aiLog()).chats.length >= 2,
-    { timeoutMs: voice.ms + 40000, what: 'two voice messages' });
-  const { transcriptions, chats } = await aiLog();
+  await waitFor(() => ai.log.chats.length >= 2, { timeoutMs: voice.ms + 40000, what: 'two voice messages' });
+  const { transcriptions, chats } = ai.log;
   assert.equal(transcriptions.length, 2);
   transcriptions.forEach((t, i) => {
     const ratio = t.seconds / (voice.phrases[i].ms / 1000);

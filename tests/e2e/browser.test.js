@@ -200,7 +200,9 @@ test('a page that keeps crashing is not reloaded for ever: the window says so', 
   for (;;) {
     await page.evaluate(() => { window.beforeCrash = true; });
     const cdp = await page.context().newCDPSession(page);
+    const crashed = page.waitForEvent('crash', { timeout: 20000 });
     cdp.send('Page.crash').catch(() => {});
+    await crashed;
     crashes++;
     await browser.close().catch(() => {});
     const back = await waitFor(async () => {
@@ -217,7 +219,7 @@ test('a page that keeps crashing is not reloaded for ever: the window says so', 
   // The window stays, with its notice (a line much wider than the start-up text) and no box.
   const info = await probe(session, 'info');
   assert.ok(info, 'the main window is still there');
-  await readableText(session, info, 600, 'the notice');
+  await readableText(session, info, 400, 'the notice');
   await standin.expectNoDialog(session);
   const result = await closeHost({ run: host.run });
   assert.equal(result && result.code, 0);

@@ -1,7 +1,7 @@
 'use strict';
 const test = require('node:test');
 const assert = require('node:assert/strict');
-const { setup, say, waitIdle } = require('../support/page.js');
+const { setup, say, waitIdle, emit } = require('../support/page.js');
 
 let env;
 let page;
@@ -11,7 +11,6 @@ test.before(async () => {
 });
 test.after(() => env.close());
 
-const emit = (p, ev, payload) => p.evaluate(([e, x]) => window.__ovra.emit(e, x), [ev, payload]);
 const posts = (p) => p.evaluate(() => window.__posts.map((m) => m.cmd));
 const pillText = (p) => p.textContent('#otaText');
 const dialogOpen = (p) => p.isVisible('#otaModal');

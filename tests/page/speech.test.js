@@ -1,26 +1,13 @@
 'use strict';
 const test = require('node:test');
 const assert = require('node:assert/strict');
-const { setup, say, lastAssistant, waitIdle } = require('../support/page.js');
+const { setup, say, lastAssistant, waitIdle, speechDone, until } = require('../support/page.js');
 
 let env;
 test.before(async () => {
   env = await setup();
 });
 test.after(() => env.close());
-
-const speechDone = (page, timeout = 30000) =>
-  page.waitForFunction(() => document.getElementById('mTts').textContent === 'idle' && !document.querySelector('.sentence.speaking'), null, {
-    timeout,
-  });
-
-async function until(cond, ms = 10000) {
-  const end = Date.now() + ms;
-  while (!cond()) {
-    if (Date.now() > end) throw new Error('timed out waiting for ' + cond);
-    await new Promise((r) => setTimeout(r, 20));
-  }
-}
 
 // Records when each speech request starts and what it asks for (requests
 // run side by side, so the service may see them in another order), and
@@ -115,7 +102,7 @@ test('nothing holds the speech queue for ever', async (t) => {
       const page = await env.open({ clock: true });
       await say(page, '说');
       await waitIdle(page);
-      await until(() => env.ai.log.speech.length === 1);
+      await until(() => env.ai.log.speech.length === 1, 'one speech request');
       // Half a body arrives at once; on a busy machine it may take a while to be read.
       const halfIn = (n) => fault !== 'stall' ||
         page.waitForFunction((k) => window.__probe.fed >= k, n);
@@ -132,7 +119,7 @@ test('nothing holds the speech queue for ever', async (t) => {
       await page.clock.runFor(1500);
       await spokenUpTo(1);
       // The next sentence is fetched once the first one sounds.
-      await until(() => env.ai.log.speech.length === 2);
+      await until(() => env.ai.log.speech.length === 2, 'two speech requests');
       await halfIn(2);
       await page.clock.runFor(8500);
       await spokenUpTo(2);
@@ -141,7 +128,7 @@ test('nothing holds the speech queue for ever', async (t) => {
         (await page.evaluate(() => window.__probe.spoken)).map((s) => s.text),
         said[fault],
       );
-      await until(() => env.ai.log.speech.every((s) => s.aborted));
+      await until(() => env.ai.log.speech.every((s) => s.aborted), 'every speech request aborted');
       await page.context().close();
     });
   }
@@ -176,7 +163,7 @@ test('stopping: speech and the streaming answer end, what arrived stays, the que
       if (how === 'Escape') await page.keyboard.press('Escape');
       else await page.click('#voiceOrb');
 
-      await until(() => env.ai.log.chats.length === 2);
+      await until(() => env.ai.log.chats.length === 2, 'two chats');
       await waitIdle(page);
       await speechDone(page, 5000);
       assert.equal(env.ai.log.chats[0].aborted, true);

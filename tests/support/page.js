@@ -7,6 +7,7 @@ const http = require('http');
 const path = require('path');
 const { chromium } = require('playwright-core');
 const { listen } = require('../../standins/ai-service/server');
+const { waitFor } = require('./wine.js');
 
 const ROOT = path.resolve(__dirname, '../..');
 const UI_DIR = path.join(ROOT, 'desktop/ui');
@@ -226,4 +227,14 @@ async function waitIdle(page) {
   await page.waitForFunction(() => !document.getElementById('btnSend').disabled && document.getElementById('thinking').hidden);
 }
 
-module.exports = { setup, serveUi, launch, openPage, say, lastAssistant, waitIdle, ROOT };
+// Speech has ended: the player is idle and no sentence is highlighted.
+const speechDone = (page, timeout = 30000) =>
+  page.waitForFunction(() => document.getElementById('mTts').textContent === 'idle' && !document.querySelector('.sentence.speaking'), null, { timeout });
+
+// An event from the host, as the host raises it in the page.
+const emit = (page, ev, payload) => page.evaluate(([e, p]) => window.__ovra.emit(e, p), [ev, payload]);
+
+// Waits for `check` (in this process) to hold.
+const until = (check, what, timeoutMs = 10000) => waitFor(check, { what, timeoutMs, intervalMs: 20 });
+
+module.exports = { setup, serveUi, launch, openPage, say, lastAssistant, waitIdle, speechDone, emit, until, ROOT };

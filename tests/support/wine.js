@@ -140,52 +140,42 @@ function parsePpm(buf) {
 }
 
 // How many glyphs of the light text in `rect` are drawn as boxes, the mark of a font
-// without them: hollow rectangles, nearly as tall as the line. (A real glyph that is a
-// hollow rectangle is rarely that tall, and one alone is no sign.)
-function missingGlyphs(image, rect) {
-  const { x: x0, y: y0, width, height } = rect;
-  const light = (x, y) => image.pixel(x0 + x, y0 + y).every((c) => c > 150);
-  const seen = new Uint8Array(width * height);
-  const parts = [];
-  for (let y = 0; y < height; y++) {
-    for (let x = 0; x < width; x++) {
-      if (seen[y * width + x] || !light(x, y)) continue;
-      // One connected stroke: its bounding box and pixels.
-      const part = { left: x, right: x, top: y, bottom: y, pixels: [] };
-      const stack = [[x, y]];
-      seen[y * width + x] = 1;
-      while (stack.length) {
-        const [px, py] = stack.pop();
-        part.pixels.push([px, py]);
-        part.left = Math.min(part.left, px); part.right = Math.max(part.right, px);
-        part.top = Math.min(part.top, py); part.bottom = Math.max(part.bottom, py);
-        for (let dy = -1; dy <= 1; dy++) {
-          for (let dx = -1; dx <= 1; dx++) {
-            const nx = px + dx; const ny = py + dy;
-            if (nx < 0 || ny < 0 || nx >= width || ny >= height || seen[ny * width + nx] || !light(nx, ny)) continue;
-            seen[ny * width + nx] = 1;
-            stack.push([nx, ny]);
-          }
-        }
-      }
-      parts.push(part);
-    }
+// without them: hollow rectangles (lit corners, nothing in the middle) nearly as tall as
+// the line. A real glyph can look like that, but hardly two in a line.
+function missingGlyphs(image, { x: x0, y: y0, width, height }) {
+  const lit = new Uint8Array(width * height);
+  for (let i = 0; i < lit.length; i++) {
+    lit[i] = image.pixel(x0 + (i % width), y0 + Math.trunc(i / width)).every((c) => c > 150) ? 1 : 0;
   }
-  const lineHeight = Math.max(0, ...parts.map((p) => p.bottom)) - Math.min(height, ...parts.map((p) => p.top)) + 1;
-  return parts.filter((p) => {
-    const w = p.right - p.left + 1;
-    const h = p.bottom - p.top + 1;
-    if (w < 6 || h < 0.6 * lineHeight) return false;
-    const inside = (px, py) => px > p.left + w / 4 && px < p.right - w / 4 && py > p.top + h / 4 && py < p.bottom - h / 4;
-    if (p.pixels.some(([px, py]) => inside(px, py))) return false;
-    // Each side mostly drawn.
-    const at = new Set(p.pixels.map(([px, py]) => py * width + px));
-    const filled = (points) => points.filter(([px, py]) => at.has(py * width + px) ||
-      at.has(py * width + px + 1) || at.has(py * width + px - 1) || at.has((py + 1) * width + px) ||
-      at.has((py - 1) * width + px)).length / points.length;
-    const row = (py) => Array.from({ length: w }, (_, i) => [p.left + i, py]);
-    const col = (px) => Array.from({ length: h }, (_, i) => [px, p.top + i]);
-    return [row(p.top), row(p.bottom), col(p.left), col(p.right)].every((side) => filled(side) > 0.85);
+  const at = (x, y) => lit[y * width + x] > 0;
+  const boxes = [];
+  for (let i = 0; i < lit.length; i++) {
+    if (lit[i] !== 1) continue;
+    // One connected stroke (marked 2 once seen) and the box around it.
+    const b = { left: width, right: 0, top: height, bottom: 0 };
+    lit[i] = 2;
+    for (const stack = [i]; stack.length;) {
+      const j = stack.pop();
+      const x = j % width;
+      const y = Math.trunc(j / width);
+      Object.assign(b, { left: Math.min(b.left, x), right: Math.max(b.right, x),
+        top: Math.min(b.top, y), bottom: Math.max(b.bottom, y) });
+      for (const k of [j - width - 1, j - width, j - width + 1, j - 1, j + 1, j + width - 1, j + width, j + width + 1]) {
+        if (k >= 0 && k < lit.length && Math.abs((k % width) - x) <= 1 && lit[k] === 1) { lit[k] = 2; stack.push(k); }
+      }
+    }
+    boxes.push(b);
+  }
+  const line = Math.max(0, ...boxes.map((b) => b.bottom)) - Math.min(...boxes.map((b) => b.top)) + 1;
+  const near = (x, y) => [-1, 0, 1].some((d) => at(x + d, y) || at(x, y + d));
+  return boxes.filter(({ left, right, top, bottom }) => {
+    const w = right - left + 1;
+    const h = bottom - top + 1;
+    if (w < 6 || h < 0.6 * line || !near(left, top) || !near(right, top) || !near(left, bottom) || !near(right, bottom)) return false;
+    for (let y = top + Math.ceil(h / 4); y < bottom - h / 4; y++) {
+      for (let x = left + Math.ceil(w / 4); x < right - w / 4; x++) if (at(x, y)) return false;
+    }
+    return true;
   }).length;
 }
 
