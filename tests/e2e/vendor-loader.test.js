@@ -21,13 +21,7 @@ let session;
 before(async () => { if (!skip) session = await startWineSession(); });
 after(async () => { if (session) await session.stop(); });
 
-function install(name) {
-  const dir = path.join(session.dir, name);
-  fs.mkdirSync(dir, { recursive: true });
-  const exe = path.join(dir, 'OVRA-Zirer.exe');
-  fs.copyFileSync(VENDOR_EXE, exe);
-  return exe;
-}
+const install = (name) => standin.installApp(session, name, VENDOR_EXE);
 
 test('the smoke test passes on the vendor\'s loader', { skip }, async () => {
   const exe = install('smoke');

@@ -4,13 +4,9 @@
 const test = require('node:test');
 const assert = require('node:assert/strict');
 const axe = require('axe-core');
-const { setup, say, waitIdle, emit } = require('../support/page.js');
+const { setupForFile, say, waitIdle, emit } = require('../support/page.js');
 
-let env;
-test.before(async () => {
-  env = await setup();
-});
-test.after(() => env.close());
+const env = setupForFile(test);
 
 const focusedId = (page) => page.evaluate(() => document.activeElement && document.activeElement.id);
 const dialogOpen = (page) => page.evaluate(() => !document.getElementById('otaModal').hidden);

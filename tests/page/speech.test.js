@@ -1,13 +1,9 @@
 'use strict';
 const test = require('node:test');
 const assert = require('node:assert/strict');
-const { setup, say, lastAssistant, waitIdle, speechDone, until } = require('../support/page.js');
+const { setupForFile, say, lastAssistant, waitIdle, speechDone, until } = require('../support/page.js');
 
-let env;
-test.before(async () => {
-  env = await setup();
-});
-test.after(() => env.close());
+const env = setupForFile(test);
 
 // Records when each speech request starts and what it asks for (requests
 // run side by side, so the service may see them in another order), and

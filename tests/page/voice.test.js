@@ -4,14 +4,10 @@ const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
-const { setup, say, waitIdle, launch, openPage, speechDone, until } = require('../support/page.js');
+const { setupForFile, say, waitIdle, launch, openPage, speechDone, until } = require('../support/page.js');
 const { recording } = require('../support/voice-audio.js');
 
-let env;
-test.before(async () => {
-  env = await setup();
-});
-test.after(() => env.close());
+const env = setupForFile(test);
 
 // Records which sentence carries the speaking highlight and the orb's look
 // each time either changes.

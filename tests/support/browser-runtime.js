@@ -24,12 +24,12 @@ function freePort() {
   });
 }
 
-// A private copy of the program: it writes its page files next to itself.
-function installApp(session, name = 'app') {
+// A private copy of the program (`from`): it writes its page files next to itself.
+function installApp(session, name = 'app', from = EXE) {
   const dir = path.join(session.dir, name);
   fs.mkdirSync(dir, { recursive: true });
   const exe = path.join(dir, 'OVRA-Zirer.exe');
-  fs.copyFileSync(EXE, exe);
+  fs.copyFileSync(from, exe);
   return exe;
 }
 

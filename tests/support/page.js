@@ -227,6 +227,18 @@ async function waitIdle(page) {
   await page.waitForFunction(() => !document.getElementById('btnSend').disabled && document.getElementById('thinking').hidden);
 }
 
+// The set-up above for one test file: ready before its first test (with the service set
+// to `patch`), closed after its last.
+function setupForFile(test, patch) {
+  const env = {};
+  test.before(async () => {
+    Object.assign(env, await setup());
+    if (patch) env.control(patch);
+  });
+  test.after(() => env.close());
+  return env;
+}
+
 // Speech has ended: the player is idle and no sentence is highlighted.
 const speechDone = (page, timeout = 30000) =>
   page.waitForFunction(() => document.getElementById('mTts').textContent === 'idle' && !document.querySelector('.sentence.speaking'), null, { timeout });
@@ -237,4 +249,4 @@ const emit = (page, ev, payload) => page.evaluate(([e, p]) => window.__ovra.emit
 // Waits for `check` (in this process) to hold.
 const until = (check, what, timeoutMs = 10000) => waitFor(check, { what, timeoutMs, intervalMs: 20 });
 
-module.exports = { setup, serveUi, launch, openPage, say, lastAssistant, waitIdle, speechDone, emit, until, ROOT };
+module.exports = { setup, setupForFile, serveUi, launch, openPage, say, lastAssistant, waitIdle, speechDone, emit, until, ROOT };
