@@ -35,6 +35,8 @@ services=$!
 trap 'kill $services 2>/dev/null; wait $services 2>/dev/null' EXIT
 (( headless )) && trap 'kill $services 2>/dev/null; wait $services 2>/dev/null; wine_session_stop' EXIT
 [[ -f "$WINEPREFIX/system.reg" ]] || wineboot -i >/dev/null 2>&1
+# The program's own texts (start-up screen, notices) in a font with Chinese glyphs.
+node "$root/tests/support/wine.js" fonts || exit 1
 ps_dir="$WINEPREFIX/drive_c/windows/system32/WindowsPowerShell/v1.0"
 mkdir -p "$ps_dir" && cp "$build/standins/powershell.exe" "$ps_dir/powershell.exe"
 export WEBVIEW2_BROWSER_EXECUTABLE_FOLDER="Z:${build//\//\\}\\standin-runtime"

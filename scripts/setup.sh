@@ -13,7 +13,8 @@ packages=(
   imagemagick                 # screen grabs to PNG and pixels
   chromium                    # the page tests' browser
   doctest-dev                 # C++ unit tests
-  fonts-noto-cjk              # the Chinese texts on screen
+  fonts-noto-cjk              # the Chinese texts on screen (the prefixes map the
+                              # program's fonts to it)
   fonts-noto-color-emoji      # the emoji of the page's buttons in screenshots
   espeak-ng lame              # the AI service stand-in's spoken audio, the tests' microphone
 )

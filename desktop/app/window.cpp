@@ -18,8 +18,9 @@ void PaintStartupScreen(HWND window) {
     DeleteObject(brush);
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, StartupTextColor);
+    // The texts are Chinese: a UI font with Chinese glyphs, on every Windows since 8.
     HFONT font = CreateFontW(28, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET, 0, 0, 0, 0,
-                             L"Segoe UI");
+                             L"Microsoft YaHei UI");
     HGDIOBJ previous = SelectObject(dc, font);
     DrawTextW(dc, BrowserNotice ? BrowserNotice : L"OVRA-Zirer  正在启动…", -1, &client,
               DT_CENTER | DT_VCENTER | DT_SINGLELINE);

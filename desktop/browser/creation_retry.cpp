@@ -27,8 +27,8 @@ bool HeldFolder(HRESULT hr) {
 
 } // namespace
 
-void NoteCreationStart() {
-    SequenceStart = GetTickCount64();
+void NoteCreationStart(ULONGLONG startedAt) {
+    SequenceStart = startedAt;
 }
 
 bool RetryCreationLater(HRESULT hr, void (*again)()) {

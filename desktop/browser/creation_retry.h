@@ -6,8 +6,9 @@
 
 #include <windows.h>
 
-// A creation sequence begins: its time for retries starts now.
-void NoteCreationStart();
+// A creation sequence begins (at `startedAt`, a GetTickCount64 time): its time for retries
+// starts then.
+void NoteCreationStart(ULONGLONG startedAt = GetTickCount64());
 
 // True when `hr` is what a held data folder gives and the sequence is still young:
 // `again` then runs on the UI thread a moment later.

@@ -188,8 +188,9 @@ function createStandin() {
   }
 
   async function speech(res, body) {
-    const entry = { at: Date.now(), input: body.input, model: body.model, voice: body.voice, aborted: false };
+    const entry = { at: Date.now(), doneAt: 0, input: body.input, model: body.model, voice: body.voice, aborted: false };
     log.speech.push(entry);
+    res.on('finish', () => (entry.doneAt = Date.now()));
     res.on('close', () => (entry.aborted = !res.writableFinished));
     if (config.speechDelayMs > 0) await sleep(config.speechDelayMs);
     const fault = config.speechFault;

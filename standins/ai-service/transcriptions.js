@@ -73,6 +73,21 @@ function wavDuration(bytes) {
   throw new Error('WAV without data');
 }
 
+// Seconds of the WAV's 20 ms frames loud enough to be speech: the noise of a quiet room
+// stays well below it. Only audio with some of that is transcribed; a real service
+// hears nothing in the rest.
+function speechSeconds(bytes) {
+  const at = bytes.indexOf('data') + 8;
+  const frame = RATE / 50;
+  let loud = 0;
+  for (let start = at; start + frame * 2 <= bytes.length; start += frame * 2) {
+    let sum = 0;
+    for (let i = 0; i < frame; i++) sum += (bytes.readInt16LE(start + i * 2) / 32768) ** 2;
+    if (Math.sqrt(sum / frame) > 0.03) loud++;
+  }
+  return loud / 50;
+}
+
 // Handles one request; `config` holds the queued transcripts and the fault.
 async function transcribe(res, raw, contentType, config, log, reply) {
   const entry = { at: Date.now(), doneAt: 0, seconds: 0, model: null, language: null, format: null, filename: null, error: '' };
@@ -95,6 +110,7 @@ async function transcribe(res, raw, contentType, config, log, reply) {
       format: value('response_format'),
       filename: file.filename,
       seconds: wavDuration(file.data),
+      speechSeconds: speechSeconds(file.data),
     });
     if (!entry.model) throw new Error('no model in the form');
   } catch (err) {
@@ -104,10 +120,13 @@ async function transcribe(res, raw, contentType, config, log, reply) {
   process.stdout.write(`transcription: ${entry.seconds.toFixed(2)} s of audio\n`);
   if (fault === 'status') return reply.json(res, config.status, { error: { message: '识别服务繁忙' } });
   if (fault === 'malformed') return reply.text(res, 200, 'application/json', '{"text": ');
-  const queued = Array.isArray(config.transcripts) ? config.transcripts.shift() : undefined;
-  const text = queued != null ? String(queued) : `（演示转写）收到 ${entry.seconds.toFixed(1)} 秒语音`;
+  let text = '';
+  if (entry.speechSeconds >= 0.3) {
+    const queued = Array.isArray(config.transcripts) ? config.transcripts.shift() : undefined;
+    text = queued != null ? String(queued) : `（演示转写）收到 ${entry.seconds.toFixed(1)} 秒语音`;
+  }
   entry.text = text;
   reply.json(res, 200, { text });
 }
 
-module.exports = { transcribe, parseMultipart, wavDuration };
+module.exports = { transcribe, parseMultipart, wavDuration, speechSeconds };

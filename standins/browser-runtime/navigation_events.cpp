@@ -6,6 +6,8 @@
 #include "base/text.h"
 #include "runtime.h"
 
+#include <cstdio>
+
 namespace {
 
 const char AskBinding[] = "__ovraStandinAsk";
@@ -196,6 +198,35 @@ class PermissionArgs final : public ComObject<ICoreWebView2PermissionRequestedEv
     bool user_;
 };
 
+// Permission answers the host let the profile keep: in the user data folder, so they
+// last across runs as the real control's do. One "<kind> <state>" line per answer.
+std::wstring SavedPermissionsFile(const Browser& browser) {
+    return browser.folder + L"\\standin-permissions";
+}
+
+bool SavedPermission(const Browser& browser, int kind, COREWEBVIEW2_PERMISSION_STATE& state) {
+    FILE* file = _wfopen(SavedPermissionsFile(browser).c_str(), L"r");
+    if (!file)
+        return false;
+    bool found = false;
+    for (int k = 0, s = 0; std::fscanf(file, "%d %d", &k, &s) == 2;) {
+        if (k == kind) {
+            state = static_cast<COREWEBVIEW2_PERMISSION_STATE>(s);
+            found = true;
+        }
+    }
+    std::fclose(file);
+    return found;
+}
+
+void SavePermission(const Browser& browser, int kind, COREWEBVIEW2_PERMISSION_STATE state) {
+    FILE* file = _wfopen(SavedPermissionsFile(browser).c_str(), L"a");
+    if (!file)
+        return;
+    std::fprintf(file, "%d %d\n", kind, static_cast<int>(state));
+    std::fclose(file);
+}
+
 // Chromium's name of a permission kind, or null for kinds the page cannot ask for here.
 const char* PermissionName(int kind) {
     switch (kind) {
@@ -312,6 +343,8 @@ bool Page::OnNavigationEvent(const std::string& method, const JsonValue& params)
         Raise(startingHandlers, view, static_cast<ICoreWebView2NavigationStartingEventArgs*>(args));
         bool cancel = args->cancel;
         args->Release();
+        RecordHostCall("navigation " + (details ? details->Str("url") : std::string()) +
+                       (cancel ? " cancelled" : " allowed"));
         if (closed)
             return true;
         if (!cancel) {
@@ -346,11 +379,8 @@ bool Page::OnNavigationEvent(const std::string& method, const JsonValue& params)
             int kind = static_cast<int>(item.number);
             if (!PermissionName(kind))
                 continue;
-            auto saved = savedPermissions.find(kind);
             COREWEBVIEW2_PERMISSION_STATE state = COREWEBVIEW2_PERMISSION_STATE_DEFAULT;
-            if (saved != savedPermissions.end()) {
-                state = saved->second;
-            } else {
+            if (!SavedPermission(*browser, kind, state)) {
                 PermissionArgs* args = new PermissionArgs(requester, kind, gesture);
                 Raise(permissionHandlers, view,
                       static_cast<ICoreWebView2PermissionRequestedEventArgs*>(args));
@@ -358,7 +388,7 @@ bool Page::OnNavigationEvent(const std::string& method, const JsonValue& params)
                 // Left at default, the real control would show its prompt; nobody answers
                 // it here, which is a refusal that is not remembered.
                 if (args->saves && state != COREWEBVIEW2_PERMISSION_STATE_DEFAULT)
-                    savedPermissions[kind] = state;
+                    SavePermission(*browser, kind, state);
                 args->Release();
             }
             answers.emplace_back(PermissionName(kind),

@@ -76,6 +76,10 @@ void CALLBACK OnWatchTimer(HWND, UINT, UINT_PTR id, DWORD) {
 bool Page::OnProcessEvent(const std::string& method, const JsonValue&) {
     if (method == "Inspector.targetCrashed") {
         crashed = true;
+        // A probe the dead renderer never answered says nothing of the next one: counted
+        // against the reloaded page, it would be a second failure for one crash.
+        probing = false;
+        unresponsive = false;
         // The view shows the browser's error page until the host reloads.
         RaiseProcessFailed(COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_EXITED);
         return true;

@@ -187,8 +187,6 @@ struct Page : std::enable_shared_from_this<Page> {
     // For each window the page asked for, in order: whether the host handled it, so
     // the popup Chromium opens for it is to be closed again.
     std::vector<bool> popupsHandled;
-    // Permission answers the host let the profile keep, by kind.
-    std::map<int, COREWEBVIEW2_PERMISSION_STATE> savedPermissions;
     std::string dropScriptId;
 
     // Sets up the events above; part of preparing the page, before any navigation.

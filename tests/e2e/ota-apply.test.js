@@ -11,6 +11,7 @@ const { execFileSync } = require('node:child_process');
 const { startOtaSession, startUpdateServer, waitFor, TEST_KEY } = require('../support/ota.js');
 const { probe } = require('../support/shell.js');
 const { chromiumProcessesUnder, dialogTexts, dismissDialog } = require('../support/browser-runtime.js');
+const { exitWithin } = require('../support/wine.js');
 const { writeRelease } = require('../../scripts/release.js');
 
 let ctx;
@@ -306,7 +307,7 @@ test('a page-started update to a release that cannot open its window is rolled b
   const app = await ctx.startDesktop();
   let { browser, page } = await ctx.openPage(app.port);
   await page.evaluate(() => window.__ovra.post({ cmd: 'applyOta' }));
-  const exit = await Promise.race([app.run.exited, new Promise((r) => setTimeout(r, 120000))]);
+  const exit = await exitWithin(app.run, 120000);
   assert.ok(exit && exit.code === 0, 'the window closed for the update');
   await browser.close().catch(() => {});
   await expectRolledBack(mark, 'ended before it came up');

@@ -7,7 +7,7 @@ const { test, before, after } = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const path = require('node:path');
-const { startWineSession, waitFor, sleep, BUILD_DIR } = require('../support/wine.js');
+const { startWineSession, BUILD_DIR } = require('../support/wine.js');
 const standin = require('../support/browser-runtime.js');
 const { VENDOR_LOADER } = require('../support/loader-cases.js');
 
@@ -21,13 +21,7 @@ let session;
 before(async () => { if (!skip) session = await startWineSession(); });
 after(async () => { if (session) await session.stop(); });
 
-function install(name) {
-  const dir = path.join(session.dir, name);
-  fs.mkdirSync(dir, { recursive: true });
-  const exe = path.join(dir, 'OVRA-Zirer.exe');
-  fs.copyFileSync(VENDOR_EXE, exe);
-  return exe;
-}
+const install = (name) => standin.installApp(session, name, VENDOR_EXE);
 
 test('the smoke test passes on the vendor\'s loader', { skip }, async () => {
   const exe = install('smoke');
@@ -43,15 +37,11 @@ test('the desktop host starts on the vendor\'s loader and closes with 0', { skip
   const port = await standin.freePort();
   const run = session.spawn(install('desktop'), [], { env: standin.runtimeEnv(session, { port }) });
   const { browser, page } = await standin.connectToPage(port, '/ui/index.html');
+  let result;
   try {
-    await waitFor(() => page.evaluate(() =>
-      document.getElementById('versionLabel').textContent === 'v1.0.4'), { what: 'hostReady' });
+    await standin.hostReady(page);
   } finally {
-    await browser.close().catch(() => {});
-    const win = session.windows('^OVRA-Zirer$')[0];
-    if (win) session.xdotool('key', '--window', win.id, 'alt+F4');
+    result = await standin.closeHost(session, { browser, run }, { altF4: true });
   }
-  const result = await Promise.race([run.exited, sleep(15000).then(() => null)]);
-  if (!result) run.child.kill('SIGKILL');
   assert.equal(result && result.code, 0);
 });

@@ -1,17 +1,11 @@
 'use strict';
 const test = require('node:test');
 const assert = require('node:assert/strict');
-const { setup, say, waitIdle } = require('../support/page.js');
+const { setupForFile, say, waitIdle, emit } = require('../support/page.js');
 
-let env;
+const env = setupForFile(test, {});
 let page;
-test.before(async () => {
-  env = await setup();
-  env.control({});
-});
-test.after(() => env.close());
 
-const emit = (p, ev, payload) => p.evaluate(([e, x]) => window.__ovra.emit(e, x), [ev, payload]);
 const posts = (p) => p.evaluate(() => window.__posts.map((m) => m.cmd));
 const pillText = (p) => p.textContent('#otaText');
 const dialogOpen = (p) => p.isVisible('#otaModal');

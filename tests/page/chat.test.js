@@ -1,13 +1,9 @@
 'use strict';
 const test = require('node:test');
 const assert = require('node:assert/strict');
-const { setup, say, waitIdle } = require('../support/page.js');
+const { setupForFile, say, waitIdle } = require('../support/page.js');
 
-let env;
-test.before(async () => {
-  env = await setup();
-});
-test.after(() => env.close());
+const env = setupForFile(test);
 
 const SYSTEM =
   '你是 OVRA-Zirer，一个实时、友好、高效、专业的中文 AI 助手。回答简洁有力，能立刻帮用户解决问题。';

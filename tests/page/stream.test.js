@@ -1,13 +1,9 @@
 'use strict';
 const test = require('node:test');
 const assert = require('node:assert/strict');
-const { setup, say, lastAssistant, waitIdle } = require('../support/page.js');
+const { setupForFile, say, lastAssistant, waitIdle } = require('../support/page.js');
 
-let env;
-test.before(async () => {
-  env = await setup();
-});
-test.after(() => env.close());
+const env = setupForFile(test);
 
 const sentencesOf = (page) =>
   lastAssistant(page).evaluate((b) => [...b.children].map((c) => c.classList[0] + ':' + (c.dataset.text || '')));

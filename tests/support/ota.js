@@ -9,7 +9,7 @@ const crypto = require('node:crypto');
 const fs = require('node:fs');
 const path = require('node:path');
 const { startWineSession, waitFor, BUILD_DIR, EXE, REPO } = require('./wine.js');
-const { freePort, runtimeEnv, connectToPage } = require('./browser-runtime.js');
+const { freePort, runtimeEnv, reconnectPage } = require('./browser-runtime.js');
 
 // The next release: the same program built one version up.
 const NEXT = path.join(BUILD_DIR, 'OVRA-Zirer-next.exe');
@@ -122,11 +122,7 @@ async function startOtaSession() {
       return { port, run: session.spawn(exeWin, [], { env }) };
     },
     // The page of the program started with `port`, once its script has set up the hub.
-    async openPage(port) {
-      const { browser, page } = await connectToPage(port, '/ui/index.html');
-      await page.waitForFunction(() => window.__ovra, null, { timeout: 30000 });
-      return { browser, page };
-    },
+    openPage: (port) => reconnectPage(port, { ready: () => !!window.__ovra }),
     // Log lines written since `mark` (a byte offset from logMark()).
     logMark: () => (fs.existsSync(logFile) ? fs.statSync(logFile).size : 0),
     logSince(mark) {

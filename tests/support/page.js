@@ -9,6 +9,7 @@ const os = require('os');
 const path = require('path');
 const { chromium } = require('playwright-core');
 const { listen } = require('../../standins/ai-service/server');
+const { waitFor } = require('./wine.js');
 
 const ROOT = path.resolve(__dirname, '../..');
 const API_TOKEN = '__OVRA_API_BASE__';
@@ -236,4 +237,26 @@ async function waitIdle(page) {
   await page.waitForFunction(() => !document.getElementById('btnSend').disabled && document.getElementById('thinking').hidden);
 }
 
-module.exports = { setup, serveUi, assemblePage, launch, openPage, say, lastAssistant, waitIdle, ROOT };
+// The set-up above for one test file: ready before its first test (with the service set
+// to `patch`), closed after its last.
+function setupForFile(test, patch) {
+  const env = {};
+  test.before(async () => {
+    Object.assign(env, await setup());
+    if (patch) env.control(patch);
+  });
+  test.after(() => env.close());
+  return env;
+}
+
+// Speech has ended: the player is idle and no sentence is highlighted.
+const speechDone = (page, timeout = 30000) =>
+  page.waitForFunction(() => document.getElementById('mTts').textContent === 'idle' && !document.querySelector('.sentence.speaking'), null, { timeout });
+
+// An event from the host, as the host raises it in the page.
+const emit = (page, ev, payload) => page.evaluate(([e, p]) => window.__ovra.emit(e, p), [ev, payload]);
+
+// Waits for `check` (in this process) to hold.
+const until = (check, what, timeoutMs = 10000) => waitFor(check, { what, timeoutMs, intervalMs: 20 });
+
+module.exports = { setup, setupForFile, serveUi, assemblePage, launch, openPage, say, lastAssistant, waitIdle, speechDone, emit, until, ROOT };

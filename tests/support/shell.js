@@ -6,7 +6,7 @@
 const fs = require('node:fs');
 const path = require('node:path');
 const { spawnSync } = require('node:child_process');
-const { waitFor, sleep, BUILD_DIR, EXE } = require('./wine.js');
+const { waitFor, sleep, exitWithin, BUILD_DIR, EXE } = require('./wine.js');
 
 const FIXTURES = path.join(BUILD_DIR, 'tests', 'unit');
 const PROBE = path.join(FIXTURES, 'winprobe.exe');
@@ -46,6 +46,29 @@ async function probe(session, ...args) {
   return args[0] === 'info' ? JSON.parse(r.stdout) : true;
 }
 
+// The client area on the screen, from the main window's info.
+const clientRect = (info) =>
+  ({ x: info.origin[0], y: info.origin[1], width: info.client[0], height: info.client[1] });
+
+// The program's own text on its client area (start-up screen, notice), once it is drawn
+// wider than `minWidth` and not as boxes: its light box.
+function readableText(session, info, minWidth, what) {
+  const client = clientRect(info);
+  return session.waitForScreen((image) => {
+    const text = image.lightBox(client);
+    return text.width > minWidth && image.missingGlyphs(client) < 2 ? text : null;
+  }, { what, describe: (image) => `text ${JSON.stringify(image.lightBox(client))}, ` +
+    `${image.missingGlyphs(client)} glyphs drawn as boxes` });
+}
+
+// Waits until the main window's info satisfies `check`, and returns it.
+function windowState(session, check, what) {
+  return waitFor(async () => {
+    const w = await probe(session, 'info');
+    return w && check(w) ? w : null;
+  }, { what });
+}
+
 // Starts the desktop host and waits until its main window is up and painted.
 async function startDesktop(session, runtime, exe, args = []) {
   const app = session.spawn(exe, args, { env: runtime.env });
@@ -61,8 +84,8 @@ async function startDesktop(session, runtime, exe, args = []) {
 // Closes the window as the frame's close button would; resolves with the exit code.
 async function closeDesktop(session, app) {
   await probe(session, 'close');
-  const timeout = sleep(20000).then(() => ({ code: 'still running' }));
-  return (await Promise.race([app.exited, timeout])).code;
+  const result = await exitWithin(app, 20000);
+  return result ? result.code : 'still running';
 }
 
 // After a failed test: close what is left, and end the session's programs if that fails,
@@ -81,5 +104,5 @@ function titledWindows(session) {
   return session.windows('^OVRA-Zirer$').filter((w) => w.name === 'OVRA-Zirer');
 }
 
-module.exports = { installFakeRuntime, placeExe, probe, startDesktop, closeDesktop, endLeftovers,
-  titledWindows, FIXTURES };
+module.exports = { installFakeRuntime, placeExe, probe, windowState, readableText, clientRect, startDesktop, closeDesktop,
+  endLeftovers, titledWindows, FIXTURES };

@@ -14,8 +14,25 @@ const BUILD_DIR = path.resolve(process.env.OVRA_BUILD_DIR || path.join(REPO, 'bu
 const EXE = path.join(BUILD_DIR, 'OVRA-Zirer.exe');
 const WINE_ENV = { WINEDEBUG: '-all', WINEDLLOVERRIDES: 'mscoree,mshtml=' };
 const CONVERT = fs.existsSync('/usr/bin/convert') ? '/usr/bin/convert' : 'convert';
+// The fonts the program draws its own texts with, and the installed font with Chinese
+// glyphs that stands in for them: a fresh prefix maps them to one without any, and
+// every Chinese character comes out as a box.
+const CJK_FONT = 'Noto Sans CJK SC';
+const HOST_FONTS = ['Microsoft YaHei UI', 'Segoe UI'];
+// Bumped whenever what goes into the pristine prefix changes, so that a template made
+// by an older checkout on the same machine is not taken for it.
+const TEMPLATE_VERSION = 2;
 
 const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
+
+// Maps the program's font names to the CJK font in the prefix of `env`.
+function mapHostFonts(env) {
+  for (const name of HOST_FONTS) {
+    const r = spawnSync('wine', ['reg', 'add', 'HKCU\\Software\\Wine\\Fonts\\Replacements',
+      '/v', name, '/d', CJK_FONT, '/f'], { env, stdio: 'ignore', timeout: 120000 });
+    if (r.status !== 0) throw new Error(`could not map the font "${name}" in ${env.WINEPREFIX}`);
+  }
+}
 
 async function waitFor(check, { timeoutMs = 15000, intervalMs = 100, what = 'condition' } = {}) {
   const end = Date.now() + timeoutMs;
@@ -25,6 +42,13 @@ async function waitFor(check, { timeoutMs = 15000, intervalMs = 100, what = 'con
     if (Date.now() > end) throw new Error(`timed out waiting for ${what}`);
     await sleep(intervalMs);
   }
+}
+
+// The program's exit, or null when it has not ended within `ms` (it is killed then).
+async function exitWithin(run, ms) {
+  const result = await Promise.race([run.exited, sleep(ms).then(() => null)]);
+  if (!result) run.child.kill('SIGKILL');
+  return result;
 }
 
 // A display that does not come up within five seconds is given up for the next number;
@@ -61,7 +85,8 @@ async function templatePrefix() {
   if (process.env.OVRA_WINE_TEMPLATE && fs.existsSync(process.env.OVRA_WINE_TEMPLATE)) {
     return process.env.OVRA_WINE_TEMPLATE;
   }
-  const template = path.join(os.tmpdir(), `ovra-wine-template-${process.getuid()}`);
+  const template = path.join(os.tmpdir(),
+    `ovra-wine-template-${process.getuid()}-v${TEMPLATE_VERSION}`);
   const lock = `${template}.lock`;
   if (fs.existsSync(path.join(template, 'system.reg'))) return template;
   // mkdir is atomic: one process builds, the others wait for it.
@@ -79,6 +104,7 @@ async function templatePrefix() {
     const prefix = path.join(work, 'prefix');
     const env = { ...process.env, ...WINE_ENV, WINEPREFIX: prefix, DISPLAY: xvfb.display };
     spawnSync('wineboot', ['-i'], { env, stdio: 'ignore', timeout: 180000 });
+    mapHostFonts(env);
     spawnSync('wineserver', ['-w'], { env, stdio: 'ignore', timeout: 60000 });
     spawnSync('wineserver', ['-k'], { env, stdio: 'ignore' });
     fs.rmSync(template, { recursive: true, force: true });
@@ -111,6 +137,46 @@ function parsePpm(buf) {
   const [magic, w, h] = fields;
   if (magic !== 'P6') throw new Error('not a P6 image');
   return { width: Number(w), height: Number(h), rgb: buf.subarray(pos) };
+}
+
+// How many glyphs of the light text in `rect` are drawn as boxes, the mark of a font
+// without them: hollow rectangles (lit corners, nothing in the middle) nearly as tall as
+// the line. A real glyph can look like that, but hardly two in a line.
+function missingGlyphs(image, { x: x0, y: y0, width, height }) {
+  const lit = new Uint8Array(width * height);
+  for (let i = 0; i < lit.length; i++) {
+    lit[i] = image.pixel(x0 + (i % width), y0 + Math.trunc(i / width)).every((c) => c > 150) ? 1 : 0;
+  }
+  const at = (x, y) => lit[y * width + x] > 0;
+  const boxes = [];
+  for (let i = 0; i < lit.length; i++) {
+    if (lit[i] !== 1) continue;
+    // One connected stroke (marked 2 once seen) and the box around it.
+    const b = { left: width, right: 0, top: height, bottom: 0 };
+    lit[i] = 2;
+    for (const stack = [i]; stack.length;) {
+      const j = stack.pop();
+      const x = j % width;
+      const y = Math.trunc(j / width);
+      Object.assign(b, { left: Math.min(b.left, x), right: Math.max(b.right, x),
+        top: Math.min(b.top, y), bottom: Math.max(b.bottom, y) });
+      for (const k of [j - width - 1, j - width, j - width + 1, j - 1, j + 1, j + width - 1, j + width, j + width + 1]) {
+        if (k >= 0 && k < lit.length && Math.abs((k % width) - x) <= 1 && lit[k] === 1) { lit[k] = 2; stack.push(k); }
+      }
+    }
+    boxes.push(b);
+  }
+  const line = Math.max(0, ...boxes.map((b) => b.bottom)) - Math.min(...boxes.map((b) => b.top)) + 1;
+  const near = (x, y) => [-1, 0, 1].some((d) => at(x + d, y) || at(x, y + d));
+  return boxes.filter(({ left, right, top, bottom }) => {
+    const w = right - left + 1;
+    const h = bottom - top + 1;
+    if (w < 6 || h < 0.6 * line || !near(left, top) || !near(right, top) || !near(left, bottom) || !near(right, bottom)) return false;
+    for (let y = top + Math.ceil(h / 4); y < bottom - h / 4; y++) {
+      for (let x = left + Math.ceil(w / 4); x < right - w / 4; x++) if (at(x, y)) return false;
+    }
+    return true;
+  }).length;
 }
 
 // Linux processes started for the session, found by the session folder in their command
@@ -244,7 +310,38 @@ async function startWineSession(options = {}) {
       const i = (y * image.width + x) * 3;
       return [image.rgb[i], image.rgb[i + 1], image.rgb[i + 2]];
     };
+    // The light pixels (text on the dark screens) inside `rect`: how many, and the box
+    // around them.
+    image.lightBox = ({ x, y, width, height }) => {
+      const box = { count: 0, left: Infinity, right: -Infinity, top: Infinity, bottom: -Infinity };
+      for (let py = Math.max(0, y); py < Math.min(image.height, y + height); py++) {
+        for (let px = Math.max(0, x); px < Math.min(image.width, x + width); px++) {
+          if (!image.pixel(px, py).every((c) => c > 150)) continue;
+          box.count++;
+          box.left = Math.min(box.left, px);
+          box.right = Math.max(box.right, px);
+          box.top = Math.min(box.top, py);
+          box.bottom = Math.max(box.bottom, py);
+        }
+      }
+      box.width = box.count ? box.right - box.left + 1 : 0;
+      return box;
+    };
+    image.missingGlyphs = (rect) => missingGlyphs(image, rect);
     return image;
+  }
+
+  // Polls the screen until `check(image)` gives a value; when it never does, keeps the
+  // last screen under out/test-failures/ and says where and what `describe` saw in it.
+  async function waitForScreen(check, { what, timeoutMs = 20000, describe = () => '' }) {
+    let image;
+    try {
+      return await waitFor(() => check(image = grab()), { what, timeoutMs, intervalMs: 500 });
+    } catch (e) {
+      const shot = screenshot(path.join(REPO, 'out', 'test-failures',
+        `${what.replace(/[^\w-]+/g, '-')}-${Date.now()}.png`));
+      throw new Error(`${e.message}: ${image ? describe(image) : 'no screen'}; screen in ${shot}`, { cause: e });
+    }
   }
 
   function screenshot(pngPath) {
@@ -264,17 +361,20 @@ async function startWineSession(options = {}) {
   return {
     dir, prefix, env, display: xvfb.display,
     cDrive: path.join(prefix, 'drive_c'),
-    winPath, spawn: spawnExe, run, windows, findWindow, grab, screenshot, stop,
+    winPath, spawn: spawnExe, run, windows, findWindow, grab, screenshot, waitForScreen, stop,
     xdotool: (...args) => x11('xdotool', args),
   };
 }
 
-module.exports = { startWineSession, templatePrefix, winPath, waitFor, sleep, REPO, BUILD_DIR, EXE };
+module.exports = { startWineSession, templatePrefix, winPath, waitFor, sleep, exitWithin,
+  parsePpm, missingGlyphs,
+  REPO, BUILD_DIR, EXE };
 
 // For the shell scripts (scripts/wine-session.sh):
 //   node wine.js start        prints the session as shell assignments, or fails with a
 //                             message and exit code 1
 //   node wine.js stop DIR PID ends the session's Wine and Xvfb and removes its folder
+//   node wine.js fonts        maps the program's fonts in the prefix $WINEPREFIX
 async function main([command, ...args]) {
   if (command === 'start') {
     const { dir, xvfb, prefix } = await openSession('ovra-wine.', { detached: true });
@@ -292,8 +392,10 @@ async function main([command, ...args]) {
         { timeoutMs: 5000, what: 'Xvfb to end' }).catch(() => {});
     }
     if (dir) removeSessionFolder(dir);
+  } else if (command === 'fonts') {
+    mapHostFonts({ ...process.env, ...WINE_ENV });
   } else {
-    throw new Error('usage: wine.js start | stop DIR PID');
+    throw new Error('usage: wine.js start | stop DIR PID | fonts');
   }
 }
 
