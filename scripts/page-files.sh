@@ -11,7 +11,7 @@ css=$(mktemp "$out/.app.css.XXXXXX")
 js=$(mktemp "$out/.app.js.XXXXXX")
 trap 'rm -f "$css" "$js"' EXIT
 while IFS= read -r part || [[ -n $part ]]; do
-  part=${part%$'\r'}
+  [[ $part =~ ^[[:space:]]*(.*[^[:space:]])?[[:space:]]*$ ]] && part=${BASH_REMATCH[1]}
   case $part in
     '' | '#'*) ;;
     *.css) cat "$ui/$part" >>"$css" ;;
