@@ -126,6 +126,8 @@ const FAULTS = [
     for (const pid of pids) process.kill(pid, 'SIGKILL');
     r.line += ` [killed ${pids.length} script process(es)]`;
     await locker.exited;
+    // A killed script cannot remove itself; the next rows wait for no script to be left.
+    if (script) fs.rmSync(path.join(ctx.temp, script), { force: true });
     return r;
   }],
   ['broken-at-start release (trial)', { file: 'OVRA-Zirer-broken.exe' }, async (apply) =>
