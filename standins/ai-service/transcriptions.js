@@ -127,6 +127,8 @@ async function transcribe(res, raw, contentType, config, log, reply) {
   if (fault === 'status') return reply.json(res, config.status, { error: { message: '识别服务繁忙' } });
   if (fault === 'malformed') return reply.text(res, 200, 'application/json', '{"text": ');
   let queued = heardBefore(config, audio.samples);
+  // Tells the utterances whose start was sent before from those that follow.
+  entry.again = queued != null;
   if (queued == null && Array.isArray(config.transcripts)) queued = config.transcripts.shift();
   lastHeard.set(config, { samples: audio.samples, text: queued });
   const text = queued != null ? String(queued) : `（演示转写）收到 ${entry.seconds.toFixed(1)} 秒语音`;

@@ -49,8 +49,9 @@ function readTrack(capture, track) {
   } catch {
     return false;
   }
-  const next = () =>
-    capture.reader.read().then(({ value, done }) => {
+  const read = async () => {
+    for (;;) {
+      const { value, done } = await capture.reader.read();
       if (done) return;
       try {
         if (detection.capture !== capture) return;
@@ -60,9 +61,9 @@ function readTrack(capture, track) {
       } finally {
         value.close();
       }
-      return next();
-    });
-  next().catch((err) => {
+    }
+  };
+  read().catch((err) => {
     if (detection.capture === capture) logEvent('麦克风读取中断: ' + messageOf(err, String(err)));
   });
   return true;
