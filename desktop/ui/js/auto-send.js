@@ -5,7 +5,8 @@
 const ECHO_MS = 5000;
 const ECHO_MATCH = 0.7;
 
-const heard = { vadOn: false };
+// The auto-send switch: heard text goes out as a message without a click.
+const autoSend = { on: false };
 const echo = {
   spoken: [], // what was said lately, with when it ended
 };
@@ -16,7 +17,7 @@ const echo = {
 // An answer asked ahead on the same text is used when nothing was sent since.
 function heardFinal(said, bargedIn, ahead) {
   logEvent('ASR final: ' + said.slice(0, 28));
-  if (!heard.vadOn || (!bargedIn && (chat.busy || speaker.ttsBusy))) return;
+  if (!autoSend.on || (!bargedIn && (chat.busy || speaker.busy))) return;
   // The microphone hears the cockpit's own voice too.
   if (isOwnVoice(said)) logEvent('已丢弃（刚播报的内容）: ' + said.slice(0, 28));
   else sendText(said, { voice: true, ahead: ahead && aheadFits(ahead, said) ? ahead : null });
@@ -25,7 +26,7 @@ function heardFinal(said, bargedIn, ahead) {
 // The text of a pause that may end the utterance: asked ahead when it would
 // go out as it stands.
 function mayAskAhead(said) {
-  if (!heard.vadOn || chat.busy || speaker.ttsBusy || isOwnVoice(said)) return null;
+  if (!autoSend.on || chat.busy || speaker.busy || isOwnVoice(said)) return null;
   return askAhead(said);
 }
 
@@ -54,9 +55,9 @@ function isOwnVoice(heard) {
   return hits / (h.length - 1) >= ECHO_MATCH;
 }
 
-function toggleVad() {
-  heard.vadOn = !heard.vadOn;
-  $('btnVad').classList.toggle('active', heard.vadOn);
-  $('btnVad').setAttribute('aria-pressed', String(heard.vadOn));
-  toast(heard.vadOn ? 'VAD 自动送话已开启' : 'VAD 自动送话已关闭', 'ok');
+function toggleAutoSend() {
+  autoSend.on = !autoSend.on;
+  $('btnVad').classList.toggle('active', autoSend.on);
+  $('btnVad').setAttribute('aria-pressed', String(autoSend.on));
+  toast(autoSend.on ? 'VAD 自动送话已开启' : 'VAD 自动送话已关闭', 'ok');
 }
