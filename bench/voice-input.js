@@ -91,6 +91,7 @@ async function main() {
       const c = requestsIn(log.chats, start, next);
       const asked = c.entries.find((e) => !e.aborted && e.body.messages.at(-1).content === p.text);
       const play = seen.plays.find((x) => x > end);
+      const spoken = asked && log.speech.find((x) => x.at > asked.at);
       const early = seen.plays.filter((x) => x > start && x <= end).length;
       const req = asked ? asked.at - end : NaN;
       const audio = play ? play - end : NaN;
@@ -101,8 +102,8 @@ async function main() {
       counts.chats += c.started;
       counts.chatsAborted += c.aborted;
       counts.early += early;
-      console.log('phrase %d (%s s): end -> chat request %s ms; end -> first answer audio %s ms; transcriptions %d (aborted %d), chats %d (aborted %d)%s',
-        i + 1, (p.ms / 1000).toFixed(2), Math.round(req), Math.round(audio), t.started, t.aborted, c.started, c.aborted,
+      console.log('phrase %d (%s s): end -> chat request %s ms, -> speech request %s ms, -> first answer audio %s ms; transcriptions %d (aborted %d), chats %d (aborted %d)%s',
+        i + 1, (p.ms / 1000).toFixed(2), Math.round(req), spoken ? Math.round(spoken.at - end) : '-', Math.round(audio), t.started, t.aborted, c.started, c.aborted,
         early ? '; ANSWER AUDIO BEFORE THE END: ' + early : '');
     });
     const n = mic.phrases.length;
