@@ -13,7 +13,7 @@
 // stops it.
 const VAD = Object.freeze({
   onsetMs: 150,
-  guessMs: 300,
+  guessMs: 250,
   endMs: 700,
   preRollMs: 300,
   tailMs: 150,
