@@ -21,7 +21,7 @@ const VAD = Object.freeze({
   maxMs: 30000,
   floorRatio: 3,
   minLevel: 0.01,
-  backlog: 200,
+  backlog: 200, // track frames (about 10 ms each) held while the page is busy
   block: 4096,
   frame: 512,
   bargeInMs: 600,
