@@ -344,7 +344,7 @@ test('browser recognition that cannot work here hands over to the service until 
 // Chromium with its fake microphone playing `parts` (pauses in ms, phrases
 // spoken by espeak-ng) once from when the page opens the microphone, or over
 // and over; and the browser's own recognition, which cannot work here.
-async function microphone(t, parts, { loop = false } = {}) {
+async function microphone(t, parts, { loop = false, init } = {}) {
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'ovra-mic-'));
   const mic = recording(path.join(dir, 'mic.wav'), parts);
   const browser = await launch(['--use-file-for-fake-audio-capture=' + mic.file + (loop ? '' : '%noloop')]);
@@ -352,11 +352,15 @@ async function microphone(t, parts, { loop = false } = {}) {
     await browser.close();
     fs.rmSync(dir, { recursive: true, force: true });
   });
-  const page = await openPage(browser, env.ui.url, { recognition: false });
+  const page = await openPage(browser, env.ui.url, { recognition: false, init });
   return { mic, page };
 }
 
 const transcriptions = () => env.ai.log.transcriptions;
+// Each utterance as last sent: a pause may have sent its start before.
+const utterancesSent = () => transcriptions().filter((x, i, all) => !(all[i + 1] && all[i + 1].again));
+// Answers asked ahead and taken back are not the conversation.
+const answeredChats = () => env.ai.log.chats.filter((c) => !c.aborted);
 
 test('spoken phrases become messages; pauses, noise and the cockpit’s own voice do not', async (t) => {
   const answer = '好的，我记下了。';
@@ -373,10 +377,10 @@ test('spoken phrases become messages; pauses, noise and the cockpit’s own voic
   await page.click('#btnMic');
   await page.waitForFunction(() => /^AI 服务语音识别在听/.test(document.getElementById('composerHint').textContent));
 
-  await until(() => transcriptions().length >= 3, 'three transcriptions', mic.ms + 20000);
+  await until(() => utterancesSent().length >= 3, 'three transcriptions', mic.ms + 20000);
   await waitIdle(page);
   await new Promise((r) => setTimeout(r, 2500));
-  const got = transcriptions();
+  const got = utterancesSent();
   assert.equal(got.length, 3, 'silence or noise was sent: ' + got.map((x) => x.seconds.toFixed(2)).join(', '));
   // Each upload is one phrase, the cockpit's own voice included, and was heard as speech.
   got.forEach((x, i) => {
@@ -388,7 +392,7 @@ test('spoken phrases become messages; pauses, noise and the cockpit’s own voic
     got.map((x) => [x.model, x.language, x.format, x.filename, x.error]),
     Array(3).fill(['whisper-1', 'zh', 'json', 'speech.wav', ''])
   );
-  assert.deepEqual(env.ai.log.chats.map((c) => c.body.messages.at(-1).content), said);
+  assert.deepEqual(answeredChats().map((c) => c.body.messages.at(-1).content), said);
   assert.equal(await page.locator('#stream .msg.user .meta', { hasText: '语音输入' }).count(), 2);
   assert.ok(
     await page.locator('#events .event', { hasText: '已丢弃（刚播报的内容）: ' + answer }).count(),
@@ -397,6 +401,64 @@ test('spoken phrases become messages; pauses, noise and the cockpit’s own voic
   const listening = await page.evaluate(() => window.__listening);
   assert.ok(listening.some((x) => /^🎙 正在听… [1-9]\.\d s$/.test(x)), 'no listening text: ' + listening.slice(0, 5));
   await page.click('#btnMic');
+});
+
+// Each transcription request the page makes, and whether it was taken back;
+// and when the first message of the user appeared.
+function watchTranscriptions() {
+  const asked = (window.__transcriptions = []);
+  const fetch0 = window.fetch;
+  window.fetch = function (url, init) {
+    if (String(url).endsWith('/audio/transcriptions')) asked.push(init.signal);
+    return fetch0.apply(this, arguments);
+  };
+  window.__taken = () => asked.map((s) => s.aborted);
+  document.addEventListener('DOMContentLoaded', () => {
+    new MutationObserver(() => {
+      if (!window.__firstMessageAt && document.querySelector('#stream .msg.user')) window.__firstMessageAt = performance.now();
+    }).observe(document.getElementById('stream'), { childList: true, subtree: true });
+  });
+  const md = navigator.mediaDevices;
+  const gum = md.getUserMedia.bind(md);
+  md.getUserMedia = async (c) => {
+    const s = await gum(c);
+    window.__captureAt = performance.now();
+    return s;
+  };
+}
+
+test('a pause inside a phrase: sent ahead, taken back when speech goes on, one message at the end', async (t) => {
+  const whole = '我想订一张机票去上海';
+  // The transcription answers slowly, so the speech after the pause comes
+  // while the utterance sent ahead is still being transcribed.
+  env.control({ speechMs: null, answer: '好的。', transcripts: [whole], transcriptionDelayMs: 1500 });
+  const { mic, page } = await microphone(t, [2000, ['我想订一张机票', 450, '去上海'], 4000], { init: watchTranscriptions });
+  await page.click('#btnVad');
+  const over = Date.now() + mic.ms + 1000;
+  await page.click('#btnMic');
+  await page.waitForFunction(() => document.querySelectorAll('#stream .msg.assistant').length === 1, null, { timeout: mic.ms + 20000 });
+  await waitIdle(page);
+  // Nothing more comes of the rest of the recording.
+  await new Promise((r) => setTimeout(r, Math.max(0, over - Date.now())));
+
+  const taken = await page.evaluate(() => window.__taken());
+  assert.equal(taken[0], true, 'the utterance sent ahead at the pause was not taken back: ' + taken);
+  assert.equal(taken.at(-1), false);
+  const answered = transcriptions().filter((x) => !x.aborted);
+  assert.equal(answered.length, 1, 'transcribed: ' + transcriptions().map((x) => x.seconds.toFixed(2) + (x.aborted ? ' (aborted)' : '')));
+  const ratio = answered[0].seconds / (mic.phrases[0].ms / 1000);
+  assert.ok(ratio > 0.8 && ratio < 1.2, `${answered[0].seconds.toFixed(2)} s of audio for a ${(mic.phrases[0].ms / 1000).toFixed(2)} s phrase`);
+
+  assert.deepEqual(env.ai.log.chats.map((c) => c.body.messages.at(-1).content), [whole]);
+  const messages = await page.locator('#stream .msg.user .bubble').allTextContents();
+  assert.equal(messages.length, 1);
+  assert.ok(messages[0].startsWith(whole), messages[0]);
+  assert.equal(await page.locator('#events .event', { hasText: 'ASR final:' }).count(), 1);
+  await page.waitForFunction(() => window.__probe.plays.length > 0, null, { timeout: 20000 });
+  const { at, captureAt, plays } = await page.evaluate(() => ({ at: window.__firstMessageAt, captureAt: window.__captureAt, plays: window.__probe.plays }));
+  const end = captureAt + mic.phrases[0].endMs;
+  assert.ok(at > end, 'the message appeared before the phrase was over');
+  assert.ok(plays.every((p) => p > end), 'the answer was heard before the phrase was over');
 });
 
 test('failing transcription: reasons shown, three in a row said, recovery; no endpoint ends it once', async (t) => {

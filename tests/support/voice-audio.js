@@ -56,10 +56,28 @@ function resample(samples, from) {
   return out;
 }
 
-// parts: numbers are pauses in ms, strings are phrases. Writes `file` and
-// returns each phrase with where it starts and ends in the recording.
+function silence(ms) {
+  return new Float32Array(Math.round((ms * RATE) / 1000));
+}
+
+// Words with pauses inside one phrase: [words, ms, words, ...].
+function spokenWithPauses(parts) {
+  const pieces = parts.map((p) => (typeof p === 'number' ? silence(p) : speak(p)));
+  const out = new Float32Array(pieces.reduce((n, p) => n + p.length, 0));
+  let at = 0;
+  for (const p of pieces) {
+    out.set(p, at);
+    at += p.length;
+  }
+  return out;
+}
+
+// parts: numbers are pauses in ms, strings are phrases, arrays phrases with
+// pauses inside. Writes `file` and returns each phrase (text without the
+// pauses) with where it starts and ends in the recording.
 function recording(file, parts, { noise = 0.01 } = {}) {
-  const pieces = parts.map((p) => (typeof p === 'number' ? new Float32Array(Math.round((p * RATE) / 1000)) : speak(p)));
+  const phrase = (p) => (Array.isArray(p) ? spokenWithPauses(p) : speak(p));
+  const pieces = parts.map((p) => (typeof p === 'number' ? silence(p) : phrase(p)));
   const total = pieces.reduce((n, p) => n + p.length, 0);
   const pcm = Buffer.alloc(44 + total * 2);
   const phrases = [];
@@ -67,8 +85,9 @@ function recording(file, parts, { noise = 0.01 } = {}) {
   let seed = 12345;
   const random = () => ((seed = (seed * 1103515245 + 12345) & 0x7fffffff) / 0x7fffffff) * 2 - 1;
   pieces.forEach((piece, k) => {
-    if (typeof parts[k] === 'string') {
-      phrases.push({ text: parts[k], startMs: (at / RATE) * 1000, ms: (piece.length / RATE) * 1000 });
+    if (typeof parts[k] !== 'number') {
+      const text = [].concat(parts[k]).filter((x) => typeof x === 'string').join('');
+      phrases.push({ text, startMs: (at / RATE) * 1000, ms: (piece.length / RATE) * 1000 });
     }
     for (let i = 0; i < piece.length; i++, at++) {
       const x = Math.max(-1, Math.min(1, piece[i] * 0.8 + random() * noise * 1.7));

@@ -14,12 +14,20 @@ const echo = {
 // A final text of either recognition: logged; sent with auto-send on while
 // nothing answers or speaks, unless it is the cockpit's own voice. Speech
 // the user talked over was stopped for it, so it goes out (or waits its turn).
-function heardFinal(said, bargedIn) {
+// An answer asked ahead on the same text is used when nothing was sent since.
+function heardFinal(said, bargedIn, ahead) {
   logEvent('ASR final: ' + said.slice(0, 28));
   if (!autoSend.on || (!bargedIn && (chat.busy || speaker.busy))) return;
   // The microphone hears the cockpit's own voice too.
   if (isOwnVoice(said)) logEvent('已丢弃（刚播报的内容）: ' + said.slice(0, 28));
-  else sendText(said, { voice: true });
+  else sendText(said, { voice: true, ahead: ahead && aheadFits(ahead, said) ? ahead : null });
+}
+
+// The text of a pause that may end the utterance: asked ahead when it would
+// go out as it stands.
+function mayAskAhead(said) {
+  if (!autoSend.on || chat.busy || speaker.busy || isOwnVoice(said)) return null;
+  return askAhead(said);
 }
 
 function hearable(text) {

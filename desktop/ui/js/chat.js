@@ -23,13 +23,19 @@ function answerTimedOut(bubble, answer) {
   chat.history.push({ role: 'assistant', content: answer });
 }
 
-function chatBody() {
-  return JSON.stringify({
-    model: catalog.model,
-    messages: [{ role: 'system', content: SYSTEM_PROMPT }].concat(chat.history.slice(-HISTORY_SENT)),
-    temperature: 0.7,
-    max_tokens: 1024,
-    stream: true,
+// Asks for the answer to the conversation `history`.
+function requestAnswer(history, signal) {
+  return fetch(service.apiBase + '/chat/completions', {
+    method: 'POST',
+    headers: { 'Content-Type': 'application/json', Accept: 'text/event-stream' },
+    body: JSON.stringify({
+      model: catalog.model,
+      messages: [{ role: 'system', content: SYSTEM_PROMPT }].concat(history.slice(-HISTORY_SENT)),
+      temperature: 0.7,
+      max_tokens: 1024,
+      stream: true,
+    }),
+    signal,
   });
 }
 
@@ -80,10 +86,13 @@ async function ask(text, opts, queuedBubble) {
   logEvent('发送 → ' + catalog.model);
 
   const bubble = addMessage('assistant', '');
-  const t0 = performance.now();
+  // A voice message may have been asked already, while the user paused.
+  const ahead = opts && opts.ahead;
+  if (ahead) ahead.taken = true;
+  const t0 = ahead ? ahead.t0 : performance.now();
   const speech = answerSpeech(bubble);
   const news = answerNews();
-  const ctrl = (chat.answerCtrl = new AbortController());
+  const ctrl = (chat.answerCtrl = ahead ? ahead.ctrl : new AbortController());
   const watch = answerWatch(ctrl, t0);
   const shown = answerFilter();
   let answer = '';
@@ -91,12 +100,7 @@ async function ask(text, opts, queuedBubble) {
     setStage('think', true);
     setStage('token');
     progress(42);
-    const res = await fetch(service.apiBase + '/chat/completions', {
-      method: 'POST',
-      headers: { 'Content-Type': 'application/json', Accept: 'text/event-stream' },
-      body: chatBody(),
-      signal: ctrl.signal,
-    });
+    const res = await (ahead ? ahead.res : requestAnswer(chat.history, ctrl.signal));
     if (!res.ok) throw new Error(await httpFailure(res));
     const type = (res.headers.get('content-type') || '').toLowerCase();
     if (type.includes('text/event-stream') && res.body) {

@@ -65,7 +65,7 @@ async function toggleMic() {
     const source = ctx.createMediaStreamSource(stream);
     source.connect(analyser);
     mic.analyser = analyser;
-    startUtterances(ctx, source);
+    startUtterances(ctx, source, stream);
     mic.on = true;
     btn.classList.add('active');
     btn.textContent = '🎤 关闭语音';

@@ -51,9 +51,9 @@ function wavFile(pcm, rate) {
 }
 
 // Posts one utterance; settles with { text }, { error }, { missing } (the
-// service has no transcription) or { dropped } (the microphone went off).
-async function transcribe(wav) {
-  const ctrl = new AbortController();
+// service has no transcription) or { dropped } (the microphone went off, or
+// `ctrl` took it back).
+async function transcribe(wav, ctrl = new AbortController()) {
   let timedOut = false;
   const timer = setTimeout(() => {
     timedOut = true;
@@ -83,7 +83,17 @@ async function transcribe(wav) {
   }
 }
 
-function transcribed(result, bargedIn) {
+// `ahead`: the answer asked ahead on this text, if any; dropped unless the
+// text goes out as the message it was asked for.
+function transcribed(result, bargedIn, ahead) {
+  try {
+    handleTranscript(result, bargedIn, ahead);
+  } finally {
+    if (ahead) dropAhead(ahead);
+  }
+}
+
+function handleTranscript(result, bargedIn, ahead) {
   if (result.dropped || asr.route !== 'service') return;
   if (!detection.vad || detection.vad.phase !== 'speech') showHeard('');
   if (result.missing) {
@@ -102,6 +112,6 @@ function transcribed(result, bargedIn) {
     return;
   }
   asrWorks();
-  if (result.text) heardFinal(result.text, bargedIn);
+  if (result.text) heardFinal(result.text, bargedIn, ahead);
   else logEvent('未识别到文字');
 }

@@ -4,11 +4,16 @@
 // Utterances: level above the noise floor (times a ratio, at least a
 // minimum) this long starts one, quiet this long ends it; kept before its
 // start and after its last sound; shorter ones are dropped, longer ones
-// cut. The microphone arrives in blocks large enough to survive a busy
-// page and is judged in frames small enough to place starts and ends
-// closely. Sound this long over the cockpit's own voice stops it.
+// cut. A shorter quiet sends the utterance ahead for transcription, taken
+// back if the user goes on, so that its text is in when the end is sure.
+// The microphone's track arrives in frames of a few milliseconds; where the
+// browser cannot read the track, a script processor delivers blocks large
+// enough to survive a busy page, judged in frames small enough to place
+// starts and ends closely. Sound this long over the cockpit's own voice
+// stops it.
 const VAD = Object.freeze({
   onsetMs: 150,
+  guessMs: 250,
   endMs: 700,
   preRollMs: 300,
   tailMs: 150,
@@ -16,19 +21,57 @@ const VAD = Object.freeze({
   maxMs: 30000,
   floorRatio: 3,
   minLevel: 0.01,
+  backlog: 200, // track frames (about 10 ms each) held while the page is busy
   block: 4096,
   frame: 512,
   bargeInMs: 600,
 });
 
 const detection = {
-  capture: null, // the microphone's level and sample tap
+  capture: null, // the microphone's sample reader or tap
   vad: null, // the detector's state (see hearBlock)
 };
 
-// Taps the microphone for utterance detection. The node's output is
-// silent; it is connected only because the browser runs it that way.
-function startUtterances(ctx, source) {
+function startUtterances(ctx, source, stream) {
+  const capture = { source, tap: null, reader: null };
+  detection.capture = capture;
+  detection.vad = { floor: 0, phase: 'quiet', recent: [], recentMs: 0, onsetMs: 0, shownAt: 0 };
+  const track = stream.getAudioTracks()[0];
+  if (!readTrack(capture, track)) tapSource(capture, ctx, source);
+}
+
+// The track's own frames wait in a queue (up to the backlog) while the
+// page is busy, where a script processor would drop its blocks.
+function readTrack(capture, track) {
+  if (typeof window.MediaStreamTrackProcessor !== 'function' || !track) return false;
+  try {
+    capture.reader = new window.MediaStreamTrackProcessor({ track, maxBufferSize: VAD.backlog }).readable.getReader();
+  } catch {
+    return false;
+  }
+  const read = async () => {
+    for (;;) {
+      const { value, done } = await capture.reader.read();
+      if (done) return;
+      try {
+        if (detection.capture !== capture) return;
+        const block = new Float32Array(value.numberOfFrames);
+        value.copyTo(block, { planeIndex: 0, format: 'f32-planar' });
+        hearBlock(block, value.sampleRate);
+      } finally {
+        value.close();
+      }
+    }
+  };
+  read().catch((err) => {
+    if (detection.capture === capture) logEvent('麦克风读取中断: ' + messageOf(err, String(err)));
+  });
+  return true;
+}
+
+// The node's output is silent; it is connected only because the browser
+// runs it that way.
+function tapSource(capture, ctx, source) {
   const tap = ctx.createScriptProcessor(VAD.block, 1, 1);
   tap.onaudioprocess = (e) => {
     if (detection.capture !== capture) return;
@@ -39,20 +82,21 @@ function startUtterances(ctx, source) {
   };
   source.connect(tap);
   tap.connect(ctx.destination);
-  const capture = { source, tap };
-  detection.capture = capture;
-  detection.vad = { floor: 0, phase: 'quiet', recent: [], recentMs: 0, onsetMs: 0, shownAt: 0 };
+  capture.tap = tap;
 }
 
 // Microphone off: no more audio is heard or sent, requests underway end.
 function stopUtterances() {
   const capture = detection.capture;
+  const v = detection.vad;
   detection.capture = null;
   detection.vad = null;
+  if (v && v.utterance) dropGuess(v.utterance);
+  if (capture && capture.reader) capture.reader.cancel().catch(() => {});
   if (capture) {
     try {
       capture.source.disconnect();
-      capture.tap.disconnect();
+      if (capture.tap) capture.tap.disconnect();
     } catch {
       // disconnected already
     }
@@ -132,6 +176,8 @@ function hearSpeech(v, block, ms, loud, rate) {
     u.soundTo = u.ms;
     u.quietMs = 0;
     u.loudMs += ms;
+    // The user goes on: what was sent ahead is not what was said.
+    dropGuess(u);
   } else {
     u.quietMs += ms;
   }
@@ -146,9 +192,10 @@ function hearSpeech(v, block, ms, loud, rate) {
     v.phase = 'quiet';
     v.utterance = null;
     utteranceEnds(u, rate, !ended);
-  } else {
-    showListening(v);
+    return;
   }
+  if (!u.guess && u.quietMs >= VAD.guessMs) guessUtterance(u, rate);
+  showListening(v);
 }
 
 function showListening(v) {
@@ -158,16 +205,47 @@ function showListening(v) {
   showHeard('🎙 正在听… ' + (u.ms / 1000).toFixed(1) + ' s');
 }
 
-function utteranceEnds(u, rate, cut) {
-  if (asr.route === 'service') showHeard('');
-  if (!cut && u.soundTo - u.soundFrom < VAD.minMs) return;
-  if (asr.route !== 'service') return;
+// The utterance as sent: up to its tail after the last sound, or all of it
+// when it was cut.
+function utteranceWav(u, rate, cut) {
   const keepMs = cut ? u.ms : Math.min(u.ms, u.soundTo + VAD.tailMs);
   const samples = concatBlocks(u.samples).subarray(0, Math.round((keepMs / 1000) * rate));
-  const wav = wavFile(resample(samples, rate, WAV_RATE), WAV_RATE);
+  return wavFile(resample(samples, rate, WAV_RATE), WAV_RATE);
+}
+
+// A pause that may be the end: the utterance so far goes for transcription,
+// and its text may be asked ahead, all unseen until the end is sure. The
+// audio is what the end would send, since nothing was heard since.
+function guessUtterance(u, rate) {
+  if (asr.route !== 'service' || u.soundTo - u.soundFrom < VAD.minMs) return;
+  const guess = { ctrl: new AbortController(), ahead: null };
+  guess.result = transcribe(utteranceWav(u, rate, false), guess.ctrl).then((r) => {
+    if (u.guess === guess && r.text) guess.ahead = mayAskAhead(r.text);
+    return r;
+  });
+  u.guess = guess;
+}
+
+function dropGuess(u) {
+  const guess = u.guess;
+  if (!guess) return;
+  u.guess = null;
+  guess.ctrl.abort();
+  if (guess.ahead) dropAhead(guess.ahead);
+}
+
+function utteranceEnds(u, rate, cut) {
+  if (asr.route === 'service') showHeard('');
+  const guess = u.guess;
+  if ((!cut && u.soundTo - u.soundFrom < VAD.minMs) || asr.route !== 'service') {
+    dropGuess(u);
+    return;
+  }
   showHeard('🎙 正在识别…');
-  const result = transcribe(wav);
-  transcription.done = transcription.done.then(() => result).then((r) => transcribed(r, u.bargedIn));
+  const result = guess ? guess.result : transcribe(utteranceWav(u, rate, cut));
+  transcription.done = transcription.done
+    .then(() => result)
+    .then((r) => transcribed(r, u.bargedIn, guess && guess.ahead));
 }
 
 function concatBlocks(blocks) {
