@@ -305,12 +305,13 @@ test('an update started from the page replaces the exe and the new version comes
   // The swap script starts the new build, which shows its own version in the page.
   await openPage();
   await waitFor(async () => (await text('#versionLabel')) === 'v1.0.5', { what: 'new version label' });
-  // Its page came up, so it passed its trial: it stays, and so does the backup.
+  // Its page came up, so it passed its trial: it stays, and the backup has done its work.
   await waitFor(() => !fs.existsSync(`${ctx.exe}.trial`) && ctx.scripts().length === 0,
     { timeoutMs: 30000, what: 'the trial to end' });
   assert.ok(ctx.logSince(0).includes('update trial: 1.0.5 passed'));
   assert.equal(digestOf(ctx.exe), offeredDigest);
-  assert.equal(digestOf(`${ctx.exe}.bak`), ctx.installedDigest);
+  assert.equal(fs.existsSync(`${ctx.exe}.bak`), false);
+  assert.equal(fs.existsSync(`${ctx.exe}.lock`), false);
   await page.locator('#btnClose').click();
   await waitFor(() => !ctx.session.windows('^OVRA-Zirer$').length, { timeoutMs: 30000, what: 'close' });
   await browser.close().catch(() => {});
@@ -361,6 +362,17 @@ test('a digest mismatch is shown and leaves the exe alone; a check without serve
   } finally {
     execFileSync('chattr', ['-i', ctx.appDir]);
   }
+  assert.equal(digestOf(ctx.exe), ctx.installedDigest);
+
+  // A script of an earlier update still at work on the program (it holds the lock).
+  fs.writeFileSync(`${ctx.exe}.lock`, '');
+  const script = ctx.session.spawn(ctx.fixture('file_locker.exe'), [`${ctx.exeWin}.lock`, '15000', 'read']);
+  let held = '';
+  script.child.stdout.on('data', (d) => { held += d; });
+  await waitFor(() => held.includes('locked'), { timeoutMs: 30000, what: 'the lock to be held' });
+  await page.evaluate(() => window.__ovra.post({ cmd: 'applyOta' }));
+  await page.locator('.toast', { hasText: '升级失败: 升级正在进行' }).waitFor({ timeout: 60000 });
+  await script.exited;
   assert.equal(digestOf(ctx.exe), ctx.installedDigest);
 
   // A manifest signed with another key: the update is refused, the check says so.
