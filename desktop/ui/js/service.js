@@ -53,6 +53,11 @@ async function httpFailure(res) {
   return serviceFailure(parsed.value, res.status);
 }
 
+function finishReason(obj) {
+  const c = obj && Array.isArray(obj.choices) ? obj.choices[0] : null;
+  return c && typeof c.finish_reason === 'string' ? c.finish_reason : '';
+}
+
 function deltaOf(obj) {
   const c = obj && Array.isArray(obj.choices) ? obj.choices[0] : null;
   const d = (c && c.delta && c.delta.content) || (c && c.text) || '';
@@ -102,5 +107,5 @@ async function wholeAnswer(res) {
   const c = data && Array.isArray(data.choices) ? data.choices[0] : null;
   let content = (c && c.message && c.message.content) || (c && c.text) || (data && data.output) || '';
   if (typeof content !== 'string') content = JSON.stringify(content);
-  return content || raw.trim() || '（服务返回了空内容，请稍后重试）';
+  return { content: content || raw.trim() || '（服务返回了空内容，请稍后重试）', finish: finishReason(data) };
 }
