@@ -282,3 +282,59 @@ test('a long first sentence: its first clause is spoken before the sentence ends
   );
   await page.context().close();
 });
+
+// Which unit of the answer carries the speaking mark, in order.
+function recordMarks() {
+  const marks = (window.__marks = []);
+  document.addEventListener('DOMContentLoaded', () => {
+    new MutationObserver(() => {
+      const s = document.querySelector('#stream .sentence.speaking');
+      if (s && s.dataset.text !== marks[marks.length - 1]) marks.push(s.dataset.text);
+    }).observe(document.getElementById('stream'), { attributes: true, attributeFilter: ['class'], subtree: true });
+  });
+}
+
+test('a structured answer: the words are spoken, not the syntax, and the unit spoken is marked', async () => {
+  const answer = [
+    '## 安装 🎉',
+    '先看**重点**，详见[文档](https://example.com/docs)或 https://example.org/x?y=1 。',
+    '',
+    '- 第一项',
+    '- 第二项：`npm ci`',
+    '',
+    '```sh',
+    'npm ci',
+    '```',
+    '',
+    '| 名称 | 版本 |',
+    '| --- | --- |',
+    '| 助手 | 1.0 |',
+    '| 语音 |  |',
+  ].join('\n');
+  env.control({ answer, speechMs: 60, tokenDelayMs: 10 });
+  const page = await env.open({ init: recordMarks });
+  await say(page, '怎么装');
+  await waitIdle(page);
+  await speechDone(page);
+  assert.deepEqual(env.ai.log.speech.map((s) => s.input), [
+    '安装',
+    '先看重点，详见文档或 链接 。',
+    '第一项',
+    '第二项：npm ci',
+    '代码见屏幕',
+    '名称 助手，版本 1.0。',
+    '名称 语音。',
+  ]);
+  assert.deepEqual(await page.evaluate(() => window.__marks), [
+    '安装 🎉',
+    '先看重点，详见文档或 https://example.org/x?y=1 。',
+    '第一项',
+    '第二项：npm ci',
+    'npm ci\n',
+    '助手 | 1.0',
+    '语音 | ',
+  ]);
+  // Screen readers hear the same words as they finish.
+  assert.match(await page.textContent('#answerNews'), /代码见屏幕.*名称 助手，版本 1\.0。.*名称 语音。/);
+  await page.context().close();
+});

@@ -258,3 +258,30 @@ test('a stalled answer is named after 15 s and ends after 90 s keeping what arri
     await page.context().close();
   });
 });
+
+test('a cut answer says why under it; the note is not spoken nor sent back, the Markdown is', async (t) => {
+  const answer = '## 步骤\n\n1. **下载**\n2. 运行 `setup`\n\n这是说到一半';
+  const cases = [
+    ['length', '', '（回答已达长度上限）'],
+    ['content_filter', 'json', '（回答被服务过滤）'],
+  ];
+  for (const [finishReason, chatFault, note] of cases) {
+    await t.test(finishReason, async () => {
+      env.control({ answer, finishReason, chatFault, reasoningShape: chatFault ? '' : 'think', speechMs: 30 });
+      const page = await env.open();
+      await say(page, '怎么做');
+      await waitIdle(page);
+      const marks = await lastAssistant(page).evaluate((b) => [...b.querySelectorAll('.meta')].map((m) => m.textContent));
+      assert.deepEqual(marks, [note]);
+      assert.equal(await lastAssistant(page).evaluate((b) => b.lastElementChild.textContent), note);
+      env.ai.control({ finishReason: '', chatFault: '', reasoningShape: '', answer: '好。' });
+      await say(page, '继续');
+      await waitIdle(page);
+      assert.deepEqual(env.ai.log.chats[1].body.messages[2], { role: 'assistant', content: answer });
+      await page.waitForFunction(() => document.getElementById('mTts').textContent === 'idle');
+      const spoken = env.ai.log.speech.map((s) => s.input).join('|');
+      assert.ok(spoken.includes('这是说到一半') && !spoken.includes('回答'), spoken);
+      await page.context().close();
+    });
+  }
+});

@@ -170,13 +170,15 @@ function codeBlock(t, units) {
 }
 
 // A table row is said as a short sentence: each cell after its column's
-// heading. The heading row itself is not said.
+// heading; empty cells are left out. The heading row itself is not said.
 function rowUnit(row, heads, units) {
   if (row.head) {
     row.cells.forEach((c) => heads.push(c.said.trim()));
     return;
   }
-  const said = row.cells.map((c, i) => [heads[i], c.said.trim()].filter(Boolean).join(' ')).filter(Boolean);
+  const said = row.cells
+    .map((c, i) => (c.said.trim() ? [heads[i], c.said.trim()].filter(Boolean).join(' ') : ''))
+    .filter(Boolean);
   const text = row.cells.map((c) => c.shown.trim()).join(' | ');
   row.el.classList.add('sentence');
   row.el.dataset.text = text;
