@@ -8,7 +8,7 @@
 const crypto = require('node:crypto');
 const fs = require('node:fs');
 const path = require('node:path');
-const { startWineSession, waitFor, BUILD_DIR, EXE } = require('../tests/support/wine.js');
+const { startWineSession, BUILD_DIR, EXE } = require('../tests/support/wine.js');
 const { startUpdateServer } = require('../tests/support/ota.js');
 const { runtimeEnv, freePort, connectToPage } = require('../tests/support/browser-runtime.js');
 

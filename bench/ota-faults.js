@@ -55,7 +55,7 @@ async function trialOutcome({ r, mark, app }) {
     shown = (await event.count()) ? (await event.first().innerText()).replace(/^.* · /, '') :
       `page v${(await page.locator('#versionLabel').innerText()).replace(/^v/, '')}, no notice`;
     await browser.close().catch(() => {});
-  } catch (_) { /* the page never came */ }
+  } catch { /* the page never came */ }
   await probe(ctx.session, 'close').catch(() => {});
   await waitFor(() => !ctx.session.windows('^OVRA-Zirer$').length, { timeoutMs: 30000, what: 'close' })
     .catch(() => {});

@@ -22,7 +22,7 @@ function peakKiB(pid) {
   try {
     const m = /VmHWM:\s+(\d+) kB/.exec(fs.readFileSync(`/proc/${pid}/status`, 'utf8'));
     return m ? Number(m[1]) : NaN;
-  } catch (_) { return NaN; }
+  } catch { return NaN; }
 }
 
 async function once(session, exe) {

@@ -31,7 +31,7 @@ licence() {
 }
 
 while IFS= read -r part || [[ -n $part ]]; do
-  part=${part%$'\r'}
+  [[ $part =~ ^[[:space:]]*(.*[^[:space:]])?[[:space:]]*$ ]] && part=${BASH_REMATCH[1]}
   case $part in
     '' | '#'*) ;;
     node_modules/*.js)

@@ -56,7 +56,7 @@ function checkValues({ version, url }) {
   try { parsed = new URL(url); } catch { throw new Error(`url is not an absolute URL: ${url}`); }
   if (!['http:', 'https:'].includes(parsed.protocol)) throw new Error(`url must be http or https: ${url}`);
   // Control characters would not come back the same through the program's reader.
-  if (/[\x00-\x1f\x7f]/.test(url)) throw new Error('url holds control characters');
+  if (Array.from(url).some((c) => c < ' ' || c === '\x7f')) throw new Error('url holds control characters');
   const name = decodeURIComponent(parsed.pathname.split('/').pop());
   if (!name || name !== path.basename(name)) throw new Error(`url must end in the program's file name: ${url}`);
   return name;

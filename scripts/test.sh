@@ -1,13 +1,16 @@
 #!/bin/bash
-# Sets up, builds into build/ (and build-vendor/, see below) and runs every test: the
-# C++ unit tests under Wine through CTest, then the end-to-end and page tests with Node's
-# test runner. Exits non-zero when anything fails; leaves no Wine or Xvfb of its own
-# behind.
+# Sets up, builds into build/ (and build-vendor/, see below), checks the scripts with
+# scripts/lint.js and runs every test: the C++ unit tests under Wine through CTest, then
+# the end-to-end and page tests with Node's test runner. Exits non-zero when anything
+# fails; leaves no Wine or Xvfb of its own behind.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="${OVRA_BUILD_DIR:-$root/build}"
 
 OVRA_BUILD_DIR="$build" "$root/scripts/build.sh" || exit 1
+
+# The static check first: a finding fails the run before any test starts.
+(cd "$root" && node scripts/lint.js) || { echo "test.sh: FAILED (lint)"; exit 1; }
 
 # The program once more with the vendor's loader library embedded, when we have that
 # file: tests/e2e/vendor-loader.test.js starts it. Without the tests only the program

@@ -260,7 +260,7 @@ function handleControl(req, res, state) {
   req.on('data', (c) => { text += c; });
   req.on('end', () => {
     let change;
-    try { change = JSON.parse(text || '{}'); } catch (e) { change = null; }
+    try { change = JSON.parse(text || '{}'); } catch { change = null; }
     const bad = !change || [change.manifestFault, change.fileFault]
       .some((f) => f !== undefined && !FAULTS.includes(f));
     if (bad) {

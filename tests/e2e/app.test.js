@@ -89,7 +89,7 @@ async function openPage() {
       await page.waitForFunction(() => document.querySelectorAll('#events > *').length > 0 &&
         window.__ovra, null, { timeout: 30000 });
       return true;
-    } catch (_) {
+    } catch {
       if (browser) await browser.close().catch(() => {});
       return false;
     }
@@ -206,7 +206,7 @@ test('F5 in the window reloads the page and hostReady arrives again', async () =
     try {
       return await page.evaluate(() => !window.__beforeReload &&
         window.__seen.some((e) => e.ev === 'hostReady'));
-    } catch (_) { return false; }
+    } catch { return false; }
   }, { timeoutMs: 30000, what: 'hostReady after reload' });
   assert.equal((await seen('hostReady')).at(-1).payload.version, '1.0.4');
 });
@@ -230,7 +230,7 @@ async function pageBack(since, what) {
       ({ browser, page } = await connectToPage(cdpPort, 'ui/index.html', 3000));
       return await Promise.race([page.evaluate(() => !window.__beforeFault &&
         document.querySelectorAll('#events > *').length > 0 && !!window.__ovra), sleep(2000)]);
-    } catch (_) { return false; }
+    } catch { return false; }
   }, { timeoutMs: 90000, intervalMs: 200, what });
   const seconds = (Date.now() - since) / 1000;
   await page.addInitScript(RECORD_EVENTS);
@@ -247,8 +247,8 @@ async function markPage() {
 // the guard that watches them.
 function chromiumOfType(type) {
   return chromiumProcessesUnder(ctx.session.dir).filter((pid) => {
-    let args = [];
-    try { args = fs.readFileSync(`/proc/${pid}/cmdline`, 'utf8').split('\0'); } catch (_) { return false; }
+    let args;
+    try { args = fs.readFileSync(`/proc/${pid}/cmdline`, 'utf8').split('\0'); } catch { return false; }
     if (!/chromium$/.test(args[0])) return false;
     const kind = args.find((a) => a.startsWith('--type='));
     return type ? kind === `--type=${type}` : !kind;

@@ -216,7 +216,7 @@ test('a page that keeps crashing is not reloaded for ever: the window says so', 
         await c.page.waitForFunction(() => document.querySelectorAll('#events > *').length > 0,
           null, { timeout: 10000 });
         return c;
-      } catch (_) {
+      } catch {
         // A connection to the page that has not come back yet is not left open.
         if (c) await c.browser.close().catch(() => {});
         return null;

@@ -273,7 +273,7 @@ test('a program held by another process for a minute is replaced once it is free
 
 const rolledBack = (mark, why) => ctx.logSince(mark).includes(`update rolled back: 1.0.5 ${why}`);
 const marker = (suffix) => {
-  try { return fs.readFileSync(`${ctx.exe}${suffix}`, 'utf8').trim(); } catch (_) { return null; }
+  try { return fs.readFileSync(`${ctx.exe}${suffix}`, 'utf8').trim(); } catch { return null; }
 };
 
 // The old program is back, whole, without a backup, and its start took the undone note.

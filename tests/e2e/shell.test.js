@@ -10,6 +10,7 @@ const { execFileSync } = require('node:child_process');
 const { startWineSession, sleep, BUILD_DIR } = require('../support/wine.js');
 const { installFakeRuntime, placeExe, probe, startDesktop, closeDesktop, endLeftovers,
   titledWindows } = require('../support/shell.js');
+const { assemblePage, ROOT } = require('../support/page.js');
 
 const BACKGROUND = [10, 14, 23];
 
@@ -105,6 +106,15 @@ describe('desktop program', () => {
       session.screenshot(path.join(session.dir, 'startup.png'));
 
       assertExtracted(dir);
+      // What the program writes is what the page tests run: the page's parts joined as
+      // scripts/page-files.sh joins them, with the API base put in.
+      const { apiBase } = JSON.parse(fs.readFileSync(path.join(ROOT, 'desktop/endpoints.json'), 'utf8'));
+      const joined = assemblePage();
+      for (const name of ['index.html', 'app.css', 'app.js']) {
+        const page = fs.readFileSync(path.join(joined, name), 'utf8').split('__OVRA_API_BASE__').join(apiBase);
+        assert.ok(fs.readFileSync(path.join(dir, 'ui', name), 'utf8') === page, `ui/${name} is not the joined page`);
+      }
+      fs.rmSync(joined, { recursive: true });
       assert.match(runtime.calls(), /^1\t1\tC:\\users\\[^\\]+\\AppData\\Local\\OVRA-Zirer\\WebView2\t/i,
         'the browser environment was asked for through the runtime');
 
@@ -197,7 +207,7 @@ describe('desktop program', () => {
     try {
       execFileSync('mount', ['--bind', source, mount], { stdio: 'ignore' });
       execFileSync('mount', ['-o', 'remount,ro,bind', mount], { stdio: 'ignore' });
-    } catch (_) {
+    } catch {
       t.skip('read-only bind mounts need root');
       return;
     }

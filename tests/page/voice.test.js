@@ -423,6 +423,9 @@ test('failing transcription: reasons shown, three in a row said, recovery; no en
   env.ai.control({ transcriptionFault: 'malformed' });
   const before = transcriptions().length;
   await page.waitForFunction(() => /语音识别失败：识别结果无法读取/.test(document.getElementById('toasts').textContent), null, { timeout: 20000 });
+  // An error member in an answer of status 200 is a failure in the service's words.
+  env.ai.control({ transcriptionFault: 'status', status: 200 });
+  await page.waitForFunction(() => document.querySelector('#events .event').textContent.endsWith('语音识别失败: 识别服务繁忙'), null, { timeout: 20000 });
   env.ai.control({ transcriptionFault: '' });
   await page.waitForFunction(() => /ASR final: （演示转写）收到 \d\.\d 秒语音/.test(document.getElementById('events').textContent), null, { timeout: 20000 });
   assert.equal(await voicePill(page), '全双工就绪');

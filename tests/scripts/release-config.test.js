@@ -75,3 +75,22 @@ test('a release with the vendor key and real endpoints configures; a bad key fil
   assert.notEqual(r.code, 0);
   assert.match(r.text, /no such file/);
 });
+
+test('the page is embedded as its parts say, with only the API base put in', () => {
+  const ui = path.join(dir, 'ui');
+  fs.mkdirSync(path.join(ui, 'js'), { recursive: true });
+  fs.writeFileSync(path.join(ui, 'page-files.txt'), '# order\nb.css\njs/a.js\njs/c.js\n');
+  fs.writeFileSync(path.join(ui, 'index.html'), '<p>__OVRA_API_BASE__ @x@</p>\n');
+  fs.writeFileSync(path.join(ui, 'b.css'), 'p { color: red; }\n');
+  // What configure-style copying would have changed: variables, @names@, generator
+  // expressions, backslashes and semicolons.
+  fs.writeFileSync(path.join(ui, 'js', 'a.js'), "const s = `${api}` + '@x@ $<y> \\\\ ;';\n");
+  fs.writeFileSync(path.join(ui, 'js', 'c.js'), "fetch('__OVRA_API_BASE__/models');\n");
+  const page = path.join(dir, `build-${n}`, 'page');
+  const r = configure(`OVRA_UI_DIR=${ui}`);
+  assert.equal(r.code, 0, r.text);
+  const read = (name) => fs.readFileSync(path.join(page, name), 'utf8');
+  assert.equal(read('app.js'), "const s = `${api}` + '@x@ $<y> \\\\ ;';\nfetch('http://127.0.0.1:8790/ai/v1/models');\n");
+  assert.equal(read('app.css'), 'p { color: red; }\n');
+  assert.equal(read('index.html'), '<p>http://127.0.0.1:8790/ai/v1 @x@</p>\n');
+});

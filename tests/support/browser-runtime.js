@@ -74,7 +74,7 @@ function chromiumProcessesUnder(root) {
   for (const pid of fs.readdirSync('/proc')) {
     if (!/^\d+$/.test(pid)) continue;
     let cmd;
-    try { cmd = fs.readFileSync(`/proc/${pid}/cmdline`, 'utf8'); } catch (_) { continue; }
+    try { cmd = fs.readFileSync(`/proc/${pid}/cmdline`, 'utf8'); } catch { continue; }
     if (cmd.includes('chromium') && cmd.includes(`--user-data-dir=${root}`)) found.push(Number(pid));
   }
   return found;
@@ -84,7 +84,7 @@ function chromiumProcessesUnder(root) {
 async function connectToPage(port, urlPart, timeoutMs = 60000) {
   const { chromium } = require('playwright-core');
   const browser = await waitFor(async () => {
-    try { return await chromium.connectOverCDP(`http://127.0.0.1:${port}`); } catch (_) { return null; }
+    try { return await chromium.connectOverCDP(`http://127.0.0.1:${port}`); } catch { return null; }
   }, { timeoutMs, intervalMs: 250, what: 'DevTools endpoint' });
   const page = await waitFor(() => {
     for (const context of browser.contexts()) {

@@ -236,4 +236,4 @@ async function waitIdle(page) {
   await page.waitForFunction(() => !document.getElementById('btnSend').disabled && document.getElementById('thinking').hidden);
 }
 
-module.exports = { setup, serveUi, launch, openPage, say, lastAssistant, waitIdle, ROOT };
+module.exports = { setup, serveUi, assemblePage, launch, openPage, say, lastAssistant, waitIdle, ROOT };

@@ -45,7 +45,7 @@ async function startXvfb(dir, { detached = false } = {}) {
       await waitFor(() => exited || fs.existsSync(`/tmp/.X11-unix/X${n}`), {
         timeoutMs: 5000, what: 'Xvfb',
       });
-    } catch (_) { /* fall through: try the next number */ }
+    } catch { /* fall through: try the next number */ }
     if (!exited && fs.existsSync(`/tmp/.X11-unix/X${n}`)) return { proc, display: `:${n}` };
     if (!exited) proc.kill('SIGKILL');
   }
@@ -66,7 +66,7 @@ async function templatePrefix() {
   if (fs.existsSync(path.join(template, 'system.reg'))) return template;
   // mkdir is atomic: one process builds, the others wait for it.
   let mine = false;
-  try { fs.mkdirSync(lock); mine = true; } catch (_) { /* someone else builds it */ }
+  try { fs.mkdirSync(lock); mine = true; } catch { /* someone else builds it */ }
   if (!mine) {
     await waitFor(() => !fs.existsSync(lock), { timeoutMs: 180000, what: 'template prefix' });
     if (fs.existsSync(path.join(template, 'system.reg'))) return template;
@@ -120,7 +120,7 @@ function sessionProcesses(dir) {
   for (const name of fs.readdirSync('/proc')) {
     if (!/^\d+$/.test(name) || Number(name) === process.pid) continue;
     let cmdline;
-    try { cmdline = fs.readFileSync(`/proc/${name}/cmdline`, 'latin1'); } catch (_) { continue; }
+    try { cmdline = fs.readFileSync(`/proc/${name}/cmdline`, 'latin1'); } catch { continue; }
     if (cmdline.includes(`${dir}/`)) pids.push(Number(name));
   }
   return pids;
@@ -136,8 +136,8 @@ async function closeSession(dir, env) {
   await waitFor(() => sessionProcesses(dir).length === 0,
     { timeoutMs: 10000, what: 'the session\'s processes to end' }).catch(() => {});
   for (const pid of sessionProcesses(dir)) {
-    try { process.kill(-pid, 'SIGKILL'); } catch (_) { /* not a group leader */ }
-    try { process.kill(pid, 'SIGKILL'); } catch (_) { /* already gone */ }
+    try { process.kill(-pid, 'SIGKILL'); } catch { /* not a group leader */ }
+    try { process.kill(pid, 'SIGKILL'); } catch { /* already gone */ }
   }
 }
 
@@ -287,8 +287,8 @@ async function main([command, ...args]) {
       await closeSession(dir, { ...process.env, WINEPREFIX: path.join(dir, 'prefix') });
     }
     if (Number(pid) > 0) {
-      try { process.kill(Number(pid), 'SIGTERM'); } catch (_) { /* already gone */ }
-      await waitFor(() => { try { process.kill(Number(pid), 0); return false; } catch (_) { return true; } },
+      try { process.kill(Number(pid), 'SIGTERM'); } catch { /* already gone */ }
+      await waitFor(() => { try { process.kill(Number(pid), 0); return false; } catch { return true; } },
         { timeoutMs: 5000, what: 'Xvfb to end' }).catch(() => {});
     }
     if (dir) removeSessionFolder(dir);

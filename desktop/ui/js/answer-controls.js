@@ -18,22 +18,24 @@ function onAnswerClick(e) {
   if (copy) copyCode(copy);
 }
 
+// Without the clipboard interface (an insecure page): the selection.
+function copySelection(node) {
+  const range = document.createRange();
+  range.selectNodeContents(node);
+  const sel = window.getSelection();
+  sel.removeAllRanges();
+  sel.addRange(range);
+  const done = document.execCommand('copy');
+  sel.removeAllRanges();
+  return done;
+}
+
 async function copyCode(button) {
   const code = button.closest('.code-block').querySelector('code');
-  let done = false;
-  try {
-    await navigator.clipboard.writeText(code.textContent);
-    done = true;
-  } catch {
-    // Without the clipboard interface (an insecure page): the selection.
-    const range = document.createRange();
-    range.selectNodeContents(code);
-    const sel = window.getSelection();
-    sel.removeAllRanges();
-    sel.addRange(range);
-    done = document.execCommand('copy');
-    sel.removeAllRanges();
-  }
+  const clipboard = navigator.clipboard;
+  const done = clipboard
+    ? await clipboard.writeText(code.textContent).then(() => true, () => copySelection(code))
+    : copySelection(code);
   toast(done ? '代码已复制' : '复制失败，请手动选择代码', done ? 'ok' : 'bad');
   if (!done) return;
   button.textContent = '已复制';

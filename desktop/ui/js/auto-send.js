@@ -5,7 +5,8 @@
 const ECHO_MS = 5000;
 const ECHO_MATCH = 0.7;
 
-const heard = { vadOn: false };
+// The auto-send switch: heard text goes out as a message without a click.
+const autoSend = { on: false };
 const echo = {
   spoken: [], // what was said lately, with when it ended
 };
@@ -15,7 +16,7 @@ const echo = {
 // the user talked over was stopped for it, so it goes out (or waits its turn).
 function heardFinal(said, bargedIn) {
   logEvent('ASR final: ' + said.slice(0, 28));
-  if (!heard.vadOn || (!bargedIn && (chat.busy || speaker.ttsBusy))) return;
+  if (!autoSend.on || (!bargedIn && (chat.busy || speaker.busy))) return;
   // The microphone hears the cockpit's own voice too.
   if (isOwnVoice(said)) logEvent('已丢弃（刚播报的内容）: ' + said.slice(0, 28));
   else sendText(said, { voice: true });
@@ -46,9 +47,9 @@ function isOwnVoice(heard) {
   return hits / (h.length - 1) >= ECHO_MATCH;
 }
 
-function toggleVad() {
-  heard.vadOn = !heard.vadOn;
-  $('btnVad').classList.toggle('active', heard.vadOn);
-  $('btnVad').setAttribute('aria-pressed', String(heard.vadOn));
-  toast(heard.vadOn ? 'VAD 自动送话已开启' : 'VAD 自动送话已关闭', 'ok');
+function toggleAutoSend() {
+  autoSend.on = !autoSend.on;
+  $('btnVad').classList.toggle('active', autoSend.on);
+  $('btnVad').setAttribute('aria-pressed', String(autoSend.on));
+  toast(autoSend.on ? 'VAD 自动送话已开启' : 'VAD 自动送话已关闭', 'ok');
 }

@@ -175,7 +175,7 @@ async function ask(text, opts, queuedBubble) {
     if (chat.answerCtrl === ctrl) chat.answerCtrl = null;
     chat.busy = false;
     $('btnSend').disabled = false;
-    if (!speaker.ttsBusy) restoreOrb();
+    if (!speaker.busy) restoreOrb();
     const next = chat.pending.shift();
     if (next) ask(next.text, next.opts, next.bubble);
   }
@@ -199,7 +199,7 @@ function answerStopped(bubble, answer, t0) {
 // Esc, or a click on the speaking orb: silence at once and end the answer
 // that is streaming. Messages already queued are sent as usual.
 function stopAll() {
-  if (!speaker.ttsBusy && !chat.answerCtrl) return;
+  if (!speaker.busy && !chat.answerCtrl) return;
   stopSpeech();
   if (chat.answerCtrl) chat.answerCtrl.abort();
 }

@@ -32,7 +32,9 @@ async function toggleMic() {
     if (rec) {
       try {
         rec.stop();
-      } catch {}
+      } catch {
+        // never started, or stopped already
+      }
     }
     clearTimeout(asr.timer);
     asr.timer = 0;
@@ -117,7 +119,7 @@ function startWave() {
     line(1, 0.42, 'rgba(34,211,238,0.9)');
     line(2, 0.55, 'rgba(124,92,255,0.45)');
     const rms = Math.sqrt(energy / samples.length);
-    if (!chat.busy && !speaker.ttsBusy && mic.on) {
+    if (!chat.busy && !speaker.busy && mic.on) {
       if (rms > 0.035) setOrb('listening', '听到声音');
       else setOrb('', '全双工聆听中');
     }

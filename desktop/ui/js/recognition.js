@@ -44,7 +44,9 @@ function startSpeechRecognition() {
   if (asr.recognition) {
     try {
       asr.recognition.stop();
-    } catch {}
+    } catch {
+      // never started, or stopped already
+    }
   }
   const rec = new Recognition();
   rec.lang = 'zh-CN';
@@ -115,7 +117,9 @@ function browserAsrUnusable(rec, error) {
   asr.recognition = null;
   try {
     rec.abort();
-  } catch {}
+  } catch {
+    // ended already
+  }
   logEvent('浏览器语音识别不可用（' + error + '），改用 AI 服务转写');
   setAsrRoute('service');
 }

@@ -27,7 +27,9 @@ function sentenceEnds(text) {
 // symbols, list markers and emoji that the bubble shows.
 const LIST_MARKER = /^(?:[-+*•·]|\d+[.)、])\s+/;
 const MARKDOWN = /[*#`]+/g;
-const EMOJI = /[\p{Extended_Pictographic}\u{1F1E6}-\u{1F1FF}\u{1F3FB}-\u{1F3FF}\u200D\uFE0F\u20E3]/gu;
+// Each code point on its own: pictographs, flag letters, skin tones, joiners,
+// variation selectors and keycaps.
+const EMOJI = /\p{Extended_Pictographic}|[\u{1F1E6}-\u{1F1FF}]|[\u{1F3FB}-\u{1F3FF}]|\u200D|\uFE0F|\u20E3/gu;
 const SAYABLE = /[\p{L}\p{N}]/u;
 
 function spokenText(sentence) {

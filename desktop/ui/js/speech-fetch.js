@@ -136,7 +136,9 @@ async function feedSource(source, reader, type, total, got) {
   if (source.readyState === 'open' && !buffer.updating) {
     try {
       source.endOfStream();
-    } catch {}
+    } catch {
+      // the element closed the source meanwhile: there is nothing left to end
+    }
   }
   return true;
 }

@@ -10,8 +10,7 @@ const FIRST_CLAUSE_MIN = 6;
 const speaker = {
   // Sentences waiting to be spoken, across answers, so only one voice speaks.
   queue: [],
-  playing: false,
-  ttsBusy: false,
+  busy: false, // the voice is working through the queue
   item: null, // the sentence being spoken
   gen: 0, // raised when speech is cleared or stopped
   span: null, // the sentence span highlighted while it is spoken
@@ -36,7 +35,7 @@ function answerSpeech(bubble) {
   };
   const start = () => {
     if (!speaker.queue.length) return;
-    if (speaker.playing) fetchAhead();
+    if (speaker.busy) fetchAhead();
     else flushSpeak();
   };
   const queueUpTo = (units, count) => {
@@ -98,10 +97,9 @@ function markSpeaking(item) {
 }
 
 async function flushSpeak() {
-  if (speaker.playing) return;
-  speaker.playing = true;
+  if (speaker.busy) return;
+  speaker.busy = true;
   setStage('tts');
-  speaker.ttsBusy = true;
   while (speaker.queue.length) {
     const item = speaker.queue.shift();
     speaker.item = item;
@@ -115,8 +113,7 @@ async function flushSpeak() {
     speaker.item = null;
   }
   markSpeaking(null);
-  speaker.playing = false;
-  speaker.ttsBusy = false;
+  speaker.busy = false;
   showMetric('mTts', 'idle');
   restoreOrb();
 }

@@ -59,9 +59,9 @@ function bindUI() {
   bindAnswers();
   $('btnCam').addEventListener('click', toggleCam);
   $('btnMic').addEventListener('click', toggleMic);
-  $('btnVad').addEventListener('click', toggleVad);
+  $('btnVad').addEventListener('click', toggleAutoSend);
   $('voiceOrb').addEventListener('click', () => {
-    if (speaker.ttsBusy) stopAll();
+    if (speaker.busy) stopAll();
   });
   document.addEventListener('keydown', onPageKey);
   $('btnMin').addEventListener('click', () => post({ cmd: 'minimize' }));

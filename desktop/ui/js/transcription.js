@@ -70,7 +70,7 @@ async function transcribe(wav) {
     if (res.status === 404) return { missing: true };
     if (!res.ok) return { error: await httpFailure(res) };
     const data = parseJson((await res.text()).replace(/^\uFEFF/, '')).value;
-    if (data && data.error) return { error: errorText(data.error, res.status) };
+    if (data && data.error) return { error: serviceFailure(data, res.status) };
     if (!data || typeof data.text !== 'string') return { error: '识别结果无法读取' };
     return { text: data.text.trim() };
   } catch (err) {

@@ -73,7 +73,9 @@ hub.on('otaStatus', (p) => {
   let dismissed = '';
   try {
     dismissed = localStorage.getItem('otaDismissed') || '';
-  } catch {}
+  } catch {
+    // no storage for this page: nothing was dismissed
+  }
   if (p && p.available === true && window.__host) {
     if (p.force === true) {
       setPill('otaPill', 'warn', '请升级 ' + offeredVersion(p));
@@ -129,6 +131,8 @@ function onOtaLater() {
   if (update.ota && update.ota.version) {
     try {
       localStorage.setItem('otaDismissed', String(update.ota.version));
-    } catch {}
+    } catch {
+      // no storage for this page: the offer shows again next time
+    }
   }
 }

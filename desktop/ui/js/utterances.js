@@ -53,7 +53,9 @@ function stopUtterances() {
     try {
       capture.source.disconnect();
       capture.tap.disconnect();
-    } catch {}
+    } catch {
+      // disconnected already
+    }
   }
   transcription.requests.forEach((ctrl) => ctrl.abort());
   transcription.requests.clear();
@@ -134,7 +136,7 @@ function hearSpeech(v, block, ms, loud, rate) {
     u.quietMs += ms;
   }
   // Sound for that long, not clicks spread over that long, is a voice.
-  if (!u.bargedIn && u.loudMs >= VAD.bargeInMs && heard.vadOn && speaker.ttsBusy) {
+  if (!u.bargedIn && u.loudMs >= VAD.bargeInMs && autoSend.on && speaker.busy) {
     u.bargedIn = true;
     logEvent('检测到插话，已停止播报');
     stopAll();
