@@ -265,6 +265,8 @@ test('answers show their structure; nothing in them runs, loads or leaves the pa
   assert.equal(page.url(), url);
   assert.equal(page.context().pages().length, 1);
   assert.equal(await page.evaluate(() => window.__pwned), undefined);
+  // The parser stays inside the page's script.
+  assert.deepEqual(await page.evaluate(() => ['markdownit', 'module', 'exports'].filter((k) => k in window)), []);
   assert.deepEqual(loads.filter((u) => /pixel|example/.test(u)), []);
 
   // The copy button: named, reached by the keyboard, says when it is done.

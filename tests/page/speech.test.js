@@ -92,9 +92,9 @@ test('sentence ends keep their marks and closers; speech gets the words only', a
     '好!!!',
     '他说："走吧！"',
     '然后走了。',
-    '- **第一步**：`确认`需求。',
-    '## 🎉🎉',
-    '1. 🎉 完成了 ✅',
+    '第一步：确认需求。',
+    '🎉🎉',
+    '🎉 完成了 ✅',
   ]);
   assert.equal(await lastAssistant(page).textContent(), spans.join(''));
   // The long first sentence may be spoken in two pieces, split after its first clause.

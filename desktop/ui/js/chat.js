@@ -107,6 +107,15 @@ async function ask(text, opts, queuedBubble) {
       setStage('stream');
       progress(68);
       let first = true;
+      // The deltas of one chunk arrive together: the bubble shows them at once.
+      let rendered = '';
+      const render = () => {
+        if (answer === rendered) return;
+        rendered = answer;
+        const units = wrapSentencesIntoBubble(bubble, answer);
+        speech.queueComplete(units);
+        news(units, false);
+      };
       await readEventStream(
         res.body,
         (obj) => {
@@ -122,11 +131,9 @@ async function ask(text, opts, queuedBubble) {
             progress(80);
           }
           answer = got.answer;
-          const units = wrapSentencesIntoBubble(bubble, answer);
-          speech.queueComplete(units);
-          news(units, false);
         },
         watch.bytes,
+        render,
       );
       // A tag's first letters that never became one are answer text.
       answer = shown('', true).answer;

@@ -66,8 +66,9 @@ function deltaOf(obj) {
 
 // Reads a server-sent event stream and hands every parsed data object to
 // onData. A last line without a line feed still counts once the body ends.
-// onBytes hears of every chunk, comments and keep-alives included.
-async function readEventStream(body, onData, onBytes) {
+// onBytes hears of every chunk, comments and keep-alives included; onLines
+// follows the data of each chunk that held whole lines.
+async function readEventStream(body, onData, onBytes, onLines) {
   const reader = body.getReader();
   const decoder = new TextDecoder('utf-8');
   let buffer = '';
@@ -89,9 +90,11 @@ async function readEventStream(body, onData, onBytes) {
       const lines = buffer.split('\n');
       buffer = lines.pop();
       for (const line of lines) handleLine(line);
+      if (onLines) onLines();
     }
     buffer += decoder.decode();
     if (buffer) handleLine(buffer);
+    if (onLines) onLines();
   } catch (err) {
     reader.cancel().catch(() => {});
     throw err;
