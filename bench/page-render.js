@@ -1,5 +1,6 @@
 'use strict';
-// Render cost of a streamed 1024-token answer in the cockpit page, and the
+// Render cost of a streamed 1024-token answer in the cockpit page (plain
+// sentences, and Markdown with lists, code and tables), and the
 // silence between two spoken sentences when speech takes 300 ms to arrive,
 // with speech fetched ahead and, for comparison, one sentence at a time.
 // Then speech against a service modelled on a real one, streamed from the
@@ -73,8 +74,10 @@ function perDelta(chunks) {
   return out;
 }
 
-async function renderBench(env) {
-  env.control({ tokens: TOKENS, tokenDelayMs: 6, speechMs: 100 });
+// `markdown`: the answer is Markdown (headings, lists, code, tables) rather
+// than plain sentences.
+async function renderBench(env, markdown) {
+  env.control({ tokens: TOKENS, markdownCorpus: markdown, tokenDelayMs: 6, speechMs: 100 });
   const page = await env.open({ init: timeChunks, synthesis: true });
   const cdp = await page.context().newCDPSession(page);
   await cdp.send('Performance.enable');
@@ -91,7 +94,7 @@ async function renderBench(env) {
   const chunks = await page.evaluate(() => window.__chunks);
   const deltas = perDelta(chunks);
   const ms = (k) => ((after[k] - before[k]) * 1000).toFixed(0);
-  console.log(`streamed answer: ${deltas.length} deltas in ${chunks.length} chunks, ${wall} ms wall`);
+  console.log(`streamed ${markdown ? 'Markdown' : 'plain'} answer: ${deltas.length} deltas in ${chunks.length} chunks, ${wall} ms wall`);
   console.log(`  per delta, first ${EDGE}: ${stats(deltas.slice(0, EDGE))}`);
   console.log(`  per delta, last ${EDGE}:  ${stats(deltas.slice(-EDGE))}`);
   const total = chunks.reduce((s, c) => s + c.ms, 0);
@@ -101,6 +104,7 @@ async function renderBench(env) {
       `(script ${ms('ScriptDuration')}, layout ${ms('LayoutDuration')}, style ${ms('RecalcStyleDuration')})`,
   );
 
+  if (markdown) return page.context().close();
   const baseline = await page.evaluate(fullRerenderBaseline, corpusTokens());
   console.log('full re-render of the same answer (for comparison):');
   console.log(`  per delta, first ${EDGE}: ${stats(baseline.slice(0, EDGE))}`);
@@ -192,7 +196,9 @@ async function speechRoadBench(env, early) {
 async function main() {
   const env = await setup();
   try {
-    await renderBench(env);
+    console.log('load: ' + require('child_process').execFileSync('uptime').toString().trim());
+    await renderBench(env, false);
+    await renderBench(env, true);
     console.log('speech, 5 sentences of 400 ms audio, endpoint answers in 300 ms:');
     await speechGapBench(env, 2);
     await speechGapBench(env, 0);

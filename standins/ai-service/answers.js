@@ -12,14 +12,46 @@ const CORPUS = [
   '换行也算作一句话的结束。',
 ];
 
+// What a chat model writes when an answer has structure: a heading, a list,
+// a code block, a table and a link.
+const MARKDOWN_DEMO = [
+  '## 安装步骤',
+  '',
+  '先看**重点**：整个过程只需要*三步*。',
+  '',
+  '1. 下载安装包',
+  '2. 运行安装程序',
+  '   - 支持语音输入',
+  '   - 支持 `Markdown` 显示',
+  '3. 重新启动',
+  '',
+  '```python',
+  'def greet(name):',
+  '    print("hi", name)',
+  '```',
+  '',
+  '| 名称 | 版本 |',
+  '| --- | --- |',
+  '| 助手 | 1.0.5 |',
+  '| 语音 | 2.1 |',
+  '',
+  '> 提示：详见[文档](https://example.com/docs)。',
+  '',
+].join('\n');
+
+// Questions that ask for structure get the Markdown answer.
+const WANTS_MARKDOWN = /markdown|代码|表格|列表|示例/i;
+
 function echoAnswer(userText) {
   const said = String(userText || '').trim().slice(0, 80);
+  if (WANTS_MARKDOWN.test(said)) return MARKDOWN_DEMO;
   return '收到：「' + said + '」。' + CORPUS.slice(0, 4).join('') + '最后一句没有句号';
 }
 
-// Exactly `count` tokens of two characters each, cycling through the corpus.
-function corpusTokens(count) {
-  const chars = Array.from(CORPUS.join(''));
+// Exactly `count` tokens of two characters each, cycling through the corpus
+// (or through the Markdown answer).
+function corpusTokens(count, markdown) {
+  const chars = Array.from(markdown ? MARKDOWN_DEMO + '\n' : CORPUS.join(''));
   const tokens = [];
   for (let i = 0; i < count; i++) {
     const a = chars[(2 * i) % chars.length];
@@ -43,4 +75,4 @@ function tokenize(text) {
   return tokens;
 }
 
-module.exports = { echoAnswer, corpusTokens, tokenize, CORPUS };
+module.exports = { echoAnswer, corpusTokens, tokenize, CORPUS, MARKDOWN_DEMO };

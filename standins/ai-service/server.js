@@ -18,6 +18,8 @@ const DEFAULTS = Object.freeze({
   // Chat
   answer: null, // fixed answer text; null echoes the last user message
   tokens: 0, // > 0: answer of exactly this many corpus tokens
+  markdownCorpus: false, // the corpus of `tokens` is the Markdown answer
+  finishReason: '', // set: sent with the answer's end, as servers say why it ended
   firstTokenDelayMs: 0,
   tokenDelayMs: 8,
   holdChat: false, // answers wait while set
@@ -122,7 +124,7 @@ function createStandin() {
   }
 
   function answerTokens(body) {
-    if (config.tokens > 0) return corpusTokens(config.tokens);
+    if (config.tokens > 0) return corpusTokens(config.tokens, config.markdownCorpus);
     if (config.answer != null) return tokenize(config.answer);
     const msgs = Array.isArray(body.messages) ? body.messages : [];
     const lastUser = [...msgs].reverse().find((m) => m && m.role === 'user');
@@ -154,7 +156,9 @@ function createStandin() {
     if (fault === 'json-bare') return json(res, 200, { id: 'x', result: content });
     if (fault === 'not-json') return text(res, 200, 'text/plain', '<b>plain</b> answer');
     if (fault === 'json' || body.stream !== true) {
-      return json(res, 200, { choices: [{ message: { role: 'assistant', content } }] });
+      const choice = { message: { role: 'assistant', content } };
+      if (config.finishReason) choice.finish_reason = config.finishReason;
+      return json(res, 200, { choices: [choice] });
     }
 
     res.writeHead(200, {
@@ -184,6 +188,7 @@ function createStandin() {
       else res.write(delta(deltas[i]));
       if (config.tokenDelayMs > 0 && !last) await sleep(config.tokenDelayMs);
     }
+    if (config.finishReason) res.write(event({ choices: [{ delta: {}, finish_reason: config.finishReason }] }));
     res.end('data: [DONE]\n\n');
   }
 

@@ -5,6 +5,7 @@ const test = require('node:test');
 const assert = require('node:assert/strict');
 const axe = require('axe-core');
 const { setupForFile, say, waitIdle, emit } = require('../support/page.js');
+const { MARKDOWN_DEMO } = require('../../standins/ai-service/answers');
 
 const env = setupForFile(test);
 
@@ -36,7 +37,7 @@ function found(result) {
   return result.violations.map((v) => v.id + ': ' + v.nodes.map((n) => n.target.join(' ')).join(', '));
 }
 
-test('the audit finds nothing when idle, answering, with the update dialog open, with the microphone on', async () => {
+test('the audit finds nothing when idle, answering, with a structured answer, the update dialog open, the microphone on', async () => {
   // The second sentence keeps streaming for as long as the audit needs.
   env.control({ answer: '第一句话说完了。第二句还在慢慢地路上走着呢', tokenDelayMs: 1500, firstTokenDelayMs: 0 });
   const page = await env.open();
@@ -55,13 +56,20 @@ test('the audit finds nothing when idle, answering, with the update dialog open,
   await page.keyboard.press('Escape');
   await waitIdle(page);
 
+  // An answer with structure: headings, lists, code with its button, a table, links.
+  env.ai.control({ answer: MARKDOWN_DEMO, tokenDelayMs: 0 });
+  await say(page, '写个示例');
+  await waitIdle(page);
+  await page.waitForSelector('#stream .code-block');
+  results.structured = found(await audit(page));
+
   await page.click('#btnMic');
   await page.waitForFunction(() => document.getElementById('btnMic').textContent.includes('关闭'));
   results.microphone = found(await audit(page));
 
   await emit(page, 'otaStatus', { available: true, version: '1.0.5', notes: '修复语音播报卡顿', force: true });
   results.dialog = found(await audit(page));
-  assert.deepEqual(results, { idle: [], answering: [], microphone: [], dialog: [] });
+  assert.deepEqual(results, { idle: [], answering: [], structured: [], microphone: [], dialog: [] });
   await page.context().close();
 });
 

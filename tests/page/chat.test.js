@@ -1,7 +1,7 @@
 'use strict';
 const test = require('node:test');
 const assert = require('node:assert/strict');
-const { setupForFile, say, waitIdle } = require('../support/page.js');
+const { setupForFile, say, lastAssistant, waitIdle } = require('../support/page.js');
 
 const env = setupForFile(test);
 
@@ -165,4 +165,116 @@ test('the model list: types decide the selector, the matrix shows every model', 
     assert.match(await page.textContent('#events'), /模型列表已同步 ×0/);
     await page.context().close();
   });
+});
+
+// Links and the copy button as the page uses them: posts to the host and the
+// clipboard are recorded.
+function recordClipboard() {
+  Object.defineProperty(navigator, 'clipboard', {
+    configurable: true,
+    value: { writeText: async (text) => (window.__copied = text) },
+  });
+}
+
+test('answers show their structure; nothing in them runs, loads or leaves the page', async () => {
+  const code = 'def greet(name):\n\tif name:\n        print("hi", name)  # ' + 'x'.repeat(300) + '\n\n    return  <b>&amp;\n';
+  const answer = [
+    '## 标题',
+    '有**粗体**、*斜体*、~~删除~~和 `行内码`。',
+    '',
+    '1. 第一项',
+    '2. 第二项',
+    '   - 嵌套一',
+    '   - 嵌套二',
+    '',
+    '> 引用的话。',
+    '',
+    '---',
+    '',
+    '```python',
+    code + '```',
+    '',
+    '| 名称 | 版本 |',
+    '| :-- | --: |',
+    '| 助手 | 1.0.5 |',
+    '',
+    '详见[文档](https://example.com/docs?a=1)、[坏链接](javascript:window.__pwned=3)、[数据](data:text/html,<b>x</b>)、[文件](file:///C:/Windows/win.ini)、[邮件](mailto:a@example.com)和 https://example.org/bare 。',
+    '![图](http://127.0.0.1:1/pixel.png)<img src=x onerror="window.__pwned=1"><script>window.__pwned=2</script><iframe src="x.html"></iframe><b>粗</b>',
+  ].join('\n');
+  env.control({ answer, tokenDelayMs: 0 });
+  const page = await env.open({ init: recordClipboard });
+  const loads = [];
+  page.on('request', (r) => loads.push(r.url()));
+  await say(page, '要 **星号** 原样');
+  await waitIdle(page);
+  const bubble = lastAssistant(page);
+
+  // User messages stay as typed.
+  assert.equal(await page.locator('#stream .msg.user .bubble').last().evaluate((b) => b.firstChild.textContent), '要 **星号** 原样');
+  const shape = await bubble.evaluate((b) => {
+    const tags = (sel) => [...b.querySelectorAll(sel)].map((e) => e.textContent);
+    const pre = b.querySelector('pre');
+    const style = getComputedStyle(pre);
+    return {
+      heading: tags('.md-h2'),
+      marks: ['strong', 'em', 's', ':not(pre) > code'].map((s) => tags(s)[0]),
+      items: tags('ol > li > .sentence, ol ul > li'),
+      quote: tags('blockquote'),
+      rules: b.querySelectorAll('hr').length,
+      cells: tags('th, td'),
+      align: [...b.querySelectorAll('td')].map((td) => td.className),
+      code: pre.textContent,
+      codeLook: [style.whiteSpace, style.overflowX, /mono/i.test(style.fontFamily), pre.scrollWidth > pre.clientWidth],
+      links: [...b.querySelectorAll('a')].map((a) => a.textContent + '→' + a.getAttribute('href')),
+      elements: b.querySelectorAll('img, script, iframe, b, object, embed, style').length,
+    };
+  });
+  assert.deepEqual(shape, {
+    heading: ['标题'],
+    marks: ['粗体', '斜体', '删除', '行内码'],
+    items: ['第一项', '第二项', '嵌套一', '嵌套二'],
+    quote: ['引用的话。'],
+    rules: 1,
+    cells: ['名称', '版本', '助手', '1.0.5'],
+    align: ['align-left', 'align-right'],
+    code,
+    codeLook: ['pre', 'auto', true, true],
+    links: ['文档→https://example.com/docs?a=1', 'https://example.org/bare→https://example.org/bare'],
+    elements: 0,
+  });
+  const text = await bubble.textContent();
+  // Links that may not leave the page are text, what they point to shown.
+  for (const shown of ['[坏链接](javascript:window.__pwned=3)', '[数据](data:text/html,<b>x</b>)', '[文件](file:///C:/Windows/win.ini)', '邮件 (mailto:a@example.com)', '图', '<img src=x onerror="window.__pwned=1">', '<script>', '<iframe src=']) {
+    assert.ok(text.includes(shown), shown + ' in ' + text);
+  }
+
+  // A web link goes to the user's browser, the view stays; the others do nothing.
+  const url = page.url();
+  await bubble.locator('a', { hasText: '文档' }).click();
+  await bubble.locator('a', { hasText: 'bare' }).click({ button: 'middle' });
+  await bubble.locator('a', { hasText: '文档' }).click({ modifiers: ['Shift'] });
+  await bubble.getByText('坏链接').click();
+  await bubble.getByText('邮件').click();
+  await page.waitForTimeout(200);
+  const opened = await page.evaluate(() => window.__posts.filter((p) => p.cmd === 'openExternal').map((p) => p.url));
+  assert.deepEqual(opened, ['https://example.com/docs?a=1', 'https://example.org/bare', 'https://example.com/docs?a=1']);
+  assert.equal(page.url(), url);
+  assert.equal(page.context().pages().length, 1);
+  assert.equal(await page.evaluate(() => window.__pwned), undefined);
+  // The parser stays inside the page's script.
+  assert.deepEqual(await page.evaluate(() => ['markdownit', 'module', 'exports'].filter((k) => k in window)), []);
+  assert.deepEqual(loads.filter((u) => /pixel|example/.test(u)), []);
+
+  // The copy button: named, reached by the keyboard, says when it is done.
+  const copy = bubble.locator('.code-copy');
+  assert.equal(await copy.getAttribute('aria-label'), '复制代码（python）');
+  await bubble.locator('.md-h2').click();
+  await page.keyboard.press('Tab');
+  for (let i = 0; i < 12 && !(await copy.evaluate((b) => b === document.activeElement)); i++) await page.keyboard.press('Tab');
+  await page.keyboard.press('Enter');
+  await page.waitForFunction(() => window.__copied);
+  assert.equal(await page.evaluate(() => window.__copied), code);
+  assert.match(await page.textContent('#toasts'), /代码已复制/);
+  assert.equal(await copy.textContent(), '已复制');
+  await page.context().close();
 });

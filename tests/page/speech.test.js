@@ -75,9 +75,9 @@ test('sentence ends keep their marks and closers; speech gets the words only', a
     '好!!!',
     '他说："走吧！"',
     '然后走了。',
-    '- **第一步**：`确认`需求。',
-    '## 🎉🎉',
-    '1. 🎉 完成了 ✅',
+    '第一步：确认需求。',
+    '🎉🎉',
+    '🎉 完成了 ✅',
   ]);
   assert.equal(await lastAssistant(page).textContent(), spans.join(''));
   // The long first sentence may be spoken in two pieces, split after its first clause.
@@ -265,5 +265,61 @@ test('a long first sentence: its first clause is spoken before the sentence ends
     await lastAssistant(page).evaluate((b) => [...b.querySelectorAll('.sentence')].map((x) => x.dataset.text)),
     ['今天的天气非常适合出门散步，记得带上一把伞以防下雨。', '好的。'],
   );
+  await page.context().close();
+});
+
+// Which unit of the answer carries the speaking mark, in order.
+function recordMarks() {
+  const marks = (window.__marks = []);
+  document.addEventListener('DOMContentLoaded', () => {
+    new MutationObserver(() => {
+      const s = document.querySelector('#stream .sentence.speaking');
+      if (s && s.dataset.text !== marks[marks.length - 1]) marks.push(s.dataset.text);
+    }).observe(document.getElementById('stream'), { attributes: true, attributeFilter: ['class'], subtree: true });
+  });
+}
+
+test('a structured answer: the words are spoken, not the syntax, and the unit spoken is marked', async () => {
+  const answer = [
+    '## 安装 🎉',
+    '先看**重点**，详见[文档](https://example.com/docs)或 https://example.org/x?y=1 。',
+    '',
+    '- 第一项',
+    '- 第二项：`npm ci`',
+    '',
+    '```sh',
+    'npm ci',
+    '```',
+    '',
+    '| 名称 | 版本 |',
+    '| --- | --- |',
+    '| 助手 | 1.0 |',
+    '| 语音 |  |',
+  ].join('\n');
+  env.control({ answer, speechMs: 60, tokenDelayMs: 10 });
+  const page = await env.open({ init: recordMarks });
+  await say(page, '怎么装');
+  await waitIdle(page);
+  await speechDone(page);
+  assert.deepEqual(env.ai.log.speech.map((s) => s.input), [
+    '安装',
+    '先看重点，详见文档或 链接 。',
+    '第一项',
+    '第二项：npm ci',
+    '代码见屏幕',
+    '名称 助手，版本 1.0。',
+    '名称 语音。',
+  ]);
+  assert.deepEqual(await page.evaluate(() => window.__marks), [
+    '安装 🎉',
+    '先看重点，详见文档或 https://example.org/x?y=1 。',
+    '第一项',
+    '第二项：npm ci',
+    'npm ci\n',
+    '助手 | 1.0',
+    '语音 | ',
+  ]);
+  // Screen readers hear the same words as they finish.
+  assert.match(await page.textContent('#answerNews'), /代码见屏幕.*名称 助手，版本 1\.0。.*名称 语音。/);
   await page.context().close();
 });

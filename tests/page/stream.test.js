@@ -2,11 +2,14 @@
 const test = require('node:test');
 const assert = require('node:assert/strict');
 const { setupForFile, say, lastAssistant, waitIdle } = require('../support/page.js');
+const { MARKDOWN_DEMO } = require('../../standins/ai-service/answers');
 
 const env = setupForFile(test);
 
 const sentencesOf = (page) =>
-  lastAssistant(page).evaluate((b) => [...b.children].map((c) => c.classList[0] + ':' + (c.dataset.text || '')));
+  lastAssistant(page).evaluate((b) =>
+    [...b.querySelectorAll('.sentence, .cursor, .meta')].map((c) => c.classList[0] + ':' + (c.dataset.text || '')),
+  );
 
 test('streamed answers survive awkward framing of the event stream', async (t) => {
   const answer = '第一句。第二句！第三句没有标点';
@@ -31,19 +34,25 @@ test('streamed answers survive awkward framing of the event stream', async (t) =
   }
 });
 
-// After every chunk the bubble must equal a from-scratch rendering of the
-// answer received so far: spans for the trimmed sentences, then the cursor.
+// What the answer's bubble showed after each chunk, with the answer so far.
 function recordRenders() {
   const renders = (window.__renders = []);
   const decoder = new TextDecoder();
   let raw = '';
+  const answerOf = () =>
+    raw
+      .slice(0, raw.lastIndexOf('\n') + 1)
+      .split('\n')
+      .filter((l) => l.startsWith('data: {'))
+      .map((l) => JSON.parse(l.slice(6)).choices[0].delta.content)
+      .join('');
   const read = ReadableStreamDefaultReader.prototype.read;
   ReadableStreamDefaultReader.prototype.read = function () {
     // The answer's stream is the first read; speech audio streams too.
     if (!window.__answerReader) window.__answerReader = this;
     if (this !== window.__answerReader) return read.call(this);
     const bubbles = document.querySelectorAll('#stream .msg.assistant .bubble');
-    if (raw) renders.push({ raw, html: bubbles[bubbles.length - 1].innerHTML });
+    if (answerOf()) renders.push({ text: answerOf(), html: bubbles[bubbles.length - 1].innerHTML });
     return read.call(this).then((r) => {
       if (!r.done) raw += decoder.decode(r.value, { stream: true });
       return r;
@@ -51,31 +60,28 @@ function recordRenders() {
   };
 }
 
-test('incremental rendering gives the same DOM as a full re-render at every delta', async () => {
-  env.control({ answer: '开头。\n\n  第二句！  第三句？?最后。。还有 空格 \n尾巴<b>x</b>', tokenDelayMs: 60 });
+// The speech highlight is not part of the rendering.
+const unmarked = (html) => html.replace(/ speaking"/g, '"');
+
+test('incremental rendering gives the same DOM as rendering the answer so far at once', async () => {
+  const answer = '开头。\n\n  第二句！  第三句？?最后。。还有 空格 \n尾巴<b>x</b>\n\n' + MARKDOWN_DEMO;
+  env.control({ answer, tokenDelayMs: 20, speechMs: 20 });
   const page = await env.open({ init: recordRenders });
   await say(page, '测试');
   await waitIdle(page);
-  const result = await page.evaluate(() => {
-    const full = (text) => {
-      const b = document.createElement('div');
-      window.__fullRender(b, text);
-      return b.innerHTML;
-    };
-    const answerOf = (raw) =>
-      raw
-        .slice(0, raw.lastIndexOf('\n') + 1)
-        .split('\n')
-        .filter((l) => l.startsWith('data: {'))
-        .map((l) => JSON.parse(l.slice(6)).choices[0].delta.content)
-        .join('');
-    // The speech highlight is not part of the rendering.
-    const plain = (html) => html.replace(/ speaking"/g, '"');
-    const mismatches = window.__renders.filter((r) => answerOf(r.raw) && plain(r.html) !== full(answerOf(r.raw)));
-    return { checked: window.__renders.length, mismatches: mismatches.slice(0, 1) };
-  });
-  assert.ok(result.checked > 10, 'renders checked: ' + result.checked);
-  assert.deepEqual(result.mismatches, []);
+  const renders = await page.evaluate(() => window.__renders);
+  assert.ok(renders.length > 20, 'renders: ' + renders.length);
+  // Each answer so far, whole in one reply, rendered in a new bubble.
+  env.ai.control({ chatFault: 'json' });
+  const mismatches = [];
+  for (let i = 0; i < renders.length; i += i < 40 ? 3 : 7) {
+    env.ai.control({ answer: renders[i].text });
+    await say(page, '再来');
+    await waitIdle(page);
+    const whole = await lastAssistant(page).innerHTML();
+    if (unmarked(whole) !== unmarked(renders[i].html)) mismatches.push({ text: renders[i].text, whole, streamed: renders[i].html });
+  }
+  assert.deepEqual(mismatches.slice(0, 1), []);
   await page.context().close();
 });
 
@@ -129,7 +135,7 @@ test('whole JSON answers: content, raw body when no content field', async () => 
   env.ai.control({ chatFault: 'json-bare' });
   await say(page, '没有 choices');
   await waitIdle(page);
-  assert.equal(await lastAssistant(page).evaluate((b) => b.firstChild.dataset.text), '{"id":"x","result":"整段回答。');
+  assert.equal(await lastAssistant(page).locator('.sentence').first().getAttribute('data-text'), '{"id":"x","result":"整段回答。');
   await page.context().close();
 });
 
@@ -247,4 +253,31 @@ test('a stalled answer is named after 15 s and ends after 90 s keeping what arri
     await waitIdle(page);
     await page.context().close();
   });
+});
+
+test('a cut answer says why under it; the note is not spoken nor sent back, the Markdown is', async (t) => {
+  const answer = '## 步骤\n\n1. **下载**\n2. 运行 `setup`\n\n这是说到一半';
+  const cases = [
+    ['length', '', '（回答已达长度上限）'],
+    ['content_filter', 'json', '（回答被服务过滤）'],
+  ];
+  for (const [finishReason, chatFault, note] of cases) {
+    await t.test(finishReason, async () => {
+      env.control({ answer, finishReason, chatFault, reasoningShape: chatFault ? '' : 'think', speechMs: 30 });
+      const page = await env.open();
+      await say(page, '怎么做');
+      await waitIdle(page);
+      const marks = await lastAssistant(page).evaluate((b) => [...b.querySelectorAll('.meta')].map((m) => m.textContent));
+      assert.deepEqual(marks, [note]);
+      assert.equal(await lastAssistant(page).evaluate((b) => b.lastElementChild.textContent), note);
+      env.ai.control({ finishReason: '', chatFault: '', reasoningShape: '', answer: '好。' });
+      await say(page, '继续');
+      await waitIdle(page);
+      assert.deepEqual(env.ai.log.chats[1].body.messages[2], { role: 'assistant', content: answer });
+      await page.waitForFunction(() => document.getElementById('mTts').textContent === 'idle');
+      const spoken = env.ai.log.speech.map((s) => s.input).join('|');
+      assert.ok(spoken.includes('这是说到一半') && !spoken.includes('回答'), spoken);
+      await page.context().close();
+    });
+  }
 });

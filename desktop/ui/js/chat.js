@@ -5,6 +5,8 @@
 const SYSTEM_PROMPT =
   '你是 OVRA-Zirer，一个实时、友好、高效、专业的中文 AI 助手。回答简洁有力，能立刻帮用户解决问题。';
 const HISTORY_SENT = 12;
+// Why the service ended an answer early, shown under it.
+const CUT_NOTES = { length: '（回答已达长度上限）', content_filter: '（回答被服务过滤）' };
 
 const chat = {
   history: [],
@@ -96,6 +98,7 @@ async function ask(text, opts, queuedBubble) {
   const watch = answerWatch(ctrl, t0);
   const shown = answerFilter();
   let answer = '';
+  let finish = '';
   try {
     setStage('think', true);
     setStage('token');
@@ -108,10 +111,20 @@ async function ask(text, opts, queuedBubble) {
       setStage('stream');
       progress(68);
       let first = true;
+      // The deltas of one chunk arrive together: the bubble shows them at once.
+      let rendered = '';
+      const render = () => {
+        if (answer === rendered) return;
+        rendered = answer;
+        const units = wrapSentencesIntoBubble(bubble, answer);
+        speech.queueComplete(units);
+        news(units, false);
+      };
       await readEventStream(
         res.body,
         (obj) => {
           if (obj && obj.error) throw new Error(serviceFailure(obj, res.status));
+          finish = finishReason(obj) || finish;
           const got = shown(deltaOf(obj));
           if (!got.answer) watch.reasoning(got.reasoning || reasoningDelta(obj));
           if (got.answer === answer) return;
@@ -122,30 +135,27 @@ async function ask(text, opts, queuedBubble) {
             progress(80);
           }
           answer = got.answer;
-          const sentences = splitSentences(answer);
-          wrapSentencesIntoBubble(bubble, answer, sentences);
-          speech.queueComplete(sentences);
-          news(sentences, false);
         },
         watch.bytes,
+        render,
       );
       // A tag's first letters that never became one are answer text.
       answer = shown('', true).answer;
     } else {
-      answer = shown(await wholeAnswer(res), true).answer;
+      const whole = await wholeAnswer(res);
+      finish = whole.finish;
+      answer = shown(whole.content, true).answer;
       wrapSentencesIntoBubble(bubble, answer);
       showMetric('mStream', 'JSON');
       showMetric('mTTFT', Math.round(performance.now() - t0) + 'ms');
     }
+    const units = wrapSentencesIntoBubble(bubble, answer);
     // Whatever is not queued yet, a last sentence without a mark included.
-    speech.queueAll(answer);
-    news(splitSentences(answer), true);
-    if (!answer.trim()) {
-      bubbles.rendered.delete(bubble);
-      bubble.textContent = '（未收到有效回答，可能是后端模型未安装）';
-    } else {
-      wrapSentencesIntoBubble(bubble, answer);
-    }
+    speech.queueAll(units.units);
+    news(units, true);
+    if (!answer.trim()) showPlain(bubble, '（未收到有效回答，可能是后端模型未安装）');
+    // A cut answer says so; the note is not part of the answer.
+    if (CUT_NOTES[finish]) bubble.appendChild(el('span', 'meta answer-cut', CUT_NOTES[finish]));
     chat.history.push({ role: 'assistant', content: answer || '（空）' });
     showMetric('mLatency', Math.round(performance.now() - t0) + 'ms');
     showThinking(false);
@@ -162,9 +172,10 @@ async function ask(text, opts, queuedBubble) {
     if (watch.timedOut() && answer.trim()) {
       answerTimedOut(bubble, answer);
     } else {
-      bubbles.rendered.delete(bubble);
-      bubble.textContent =
-        '⚠ 出错了：' + msg + '\n\n可能是 ' + apiHost() + ' 文本模型未安装或网络抖动。你仍可以继续打字，我会重试。';
+      showPlain(
+        bubble,
+        '⚠ 出错了：' + msg + '\n\n可能是 ' + apiHost() + ' 文本模型未安装或网络抖动。你仍可以继续打字，我会重试。',
+      );
     }
     showThinking(false);
     setPill('apiPill', 'bad', 'AI 异常');
@@ -185,7 +196,7 @@ async function ask(text, opts, queuedBubble) {
 // conversation goes on from there.
 function answerStopped(bubble, answer, t0) {
   if (answer.trim()) wrapSentencesIntoBubble(bubble, answer);
-  else bubble.textContent = '';
+  else showPlain(bubble, '');
   bubbles.rendered.delete(bubble);
   const cursor = bubble.querySelector('.cursor');
   if (cursor) cursor.remove();

@@ -6,21 +6,21 @@ const SENTENCE_END = /[。！？!?\n]/;
 const SENTENCE_TAIL = /[。！？!?\n」』）)】\]}》”’"']/;
 const HAS_WORDS = /[^\s。！？!?」』）)】\]}》”’"']/;
 
-function splitSentences(text) {
-  const out = [];
+// Where the sentences of a text end: each end is the offset just after a
+// sentence's last mark, the last end the text's length when words follow the
+// last mark. Marks before the first words stay with the words after them.
+function sentenceEnds(text) {
+  const ends = [];
   let start = 0;
   for (let i = 0; i < text.length; i++) {
     if (!SENTENCE_END.test(text[i])) continue;
     while (i + 1 < text.length && SENTENCE_TAIL.test(text[i + 1])) i++;
-    const piece = text.slice(start, i + 1).trim();
-    // Marks before the first words stay with the words after them.
-    if (!HAS_WORDS.test(piece)) continue;
-    out.push(piece);
+    if (!HAS_WORDS.test(text.slice(start, i + 1))) continue;
+    ends.push(i + 1);
     start = i + 1;
   }
-  const rest = text.slice(start).trim();
-  if (rest) out.push(rest);
-  return out;
+  if (text.slice(start).trim()) ends.push(text.length);
+  return ends;
 }
 
 // What the voice says of a sentence: the words, without the markdown

@@ -53,6 +53,11 @@ async function httpFailure(res) {
   return serviceFailure(parsed.value, res.status);
 }
 
+function finishReason(obj) {
+  const c = obj && Array.isArray(obj.choices) ? obj.choices[0] : null;
+  return c && typeof c.finish_reason === 'string' ? c.finish_reason : '';
+}
+
 function deltaOf(obj) {
   const c = obj && Array.isArray(obj.choices) ? obj.choices[0] : null;
   const d = (c && c.delta && c.delta.content) || (c && c.text) || '';
@@ -61,8 +66,9 @@ function deltaOf(obj) {
 
 // Reads a server-sent event stream and hands every parsed data object to
 // onData. A last line without a line feed still counts once the body ends.
-// onBytes hears of every chunk, comments and keep-alives included.
-async function readEventStream(body, onData, onBytes) {
+// onBytes hears of every chunk, comments and keep-alives included; onLines
+// follows the data of each chunk that held whole lines.
+async function readEventStream(body, onData, onBytes, onLines) {
   const reader = body.getReader();
   const decoder = new TextDecoder('utf-8');
   let buffer = '';
@@ -84,9 +90,11 @@ async function readEventStream(body, onData, onBytes) {
       const lines = buffer.split('\n');
       buffer = lines.pop();
       for (const line of lines) handleLine(line);
+      if (onLines) onLines();
     }
     buffer += decoder.decode();
     if (buffer) handleLine(buffer);
+    if (onLines) onLines();
   } catch (err) {
     reader.cancel().catch(() => {});
     throw err;
@@ -102,5 +110,5 @@ async function wholeAnswer(res) {
   const c = data && Array.isArray(data.choices) ? data.choices[0] : null;
   let content = (c && c.message && c.message.content) || (c && c.text) || (data && data.output) || '';
   if (typeof content !== 'string') content = JSON.stringify(content);
-  return content || raw.trim() || '（服务返回了空内容，请稍后重试）';
+  return { content: content || raw.trim() || '（服务返回了空内容，请稍后重试）', finish: finishReason(data) };
 }

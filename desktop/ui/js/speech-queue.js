@@ -38,33 +38,32 @@ function answerSpeech(bubble) {
     if (speaker.busy) fetchAhead();
     else flushSpeak();
   };
-  const queueUpTo = (sentences, count) => {
+  const queueUpTo = (units, count) => {
     if (gen !== speaker.gen) return;
     for (; queued < count; queued++) {
-      const text = sentences[queued];
-      push({ text, say: spokenText(queued ? text : text.slice(head)), bubble, index: queued });
+      const u = units[queued];
+      push({ text: u.text, say: spokenText(queued ? u.say : u.say.slice(head)), bubble, index: queued });
     }
     start();
   };
   // The first words come early: a long first clause of the still open first
   // sentence is spoken before the sentence ends.
-  const queueHead = (sentences) => {
-    if (gen !== speaker.gen || queued || head || sentences.length !== 1 || !hub.earlySpeech) return;
-    head = firstClauseEnd(sentences[0]);
+  const queueHead = (shown) => {
+    if (gen !== speaker.gen || queued || head || shown.units.length !== 1 || shown.held || !hub.earlySpeech) return;
+    const u = shown.units[0];
+    head = firstClauseEnd(u.say);
     if (!head) return;
-    push({ text: sentences[0], say: spokenText(sentences[0].slice(0, head)), bubble, index: 0, head: true });
+    push({ text: u.text, say: spokenText(u.say.slice(0, head)), bubble, index: 0, head: true });
     start();
   };
   return {
-    // All but the last sentence are complete; the last may still grow.
-    queueComplete: (sentences) => {
-      queueHead(sentences);
-      queueUpTo(sentences, sentences.length - 1);
+    // The units shown so far (see wrapSentencesIntoBubble), of which the
+    // complete ones are queued.
+    queueComplete: (shown) => {
+      queueHead(shown);
+      queueUpTo(shown.units, shown.complete);
     },
-    queueAll: (text) => {
-      const sentences = splitSentences(text);
-      queueUpTo(sentences, sentences.length);
-    },
+    queueAll: (units) => queueUpTo(units, units.length),
   };
 }
 
@@ -87,10 +86,9 @@ function markSpeaking(item) {
   if (!item) return;
   // The first clause is spoken while its sentence still grows.
   const shows = (span) => (item.head ? span.dataset.text.startsWith(item.text) : span.dataset.text === item.text);
-  let span = item.bubble.children[item.index];
-  if (!span || !span.classList.contains('sentence') || !shows(span)) {
-    span = Array.from(item.bubble.querySelectorAll('.sentence')).find(shows);
-  }
+  const spans = item.bubble.querySelectorAll('.sentence');
+  let span = spans[item.index];
+  if (!span || !shows(span)) span = Array.from(spans).find(shows);
   if (span) {
     span.classList.add('speaking');
     speaker.span = span;

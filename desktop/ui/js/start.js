@@ -56,6 +56,7 @@ function bindUI() {
     catalog.pickedModel = catalog.model;
     logEvent('切换模型 → ' + catalog.model);
   });
+  bindAnswers();
   $('btnCam').addEventListener('click', toggleCam);
   $('btnMic').addEventListener('click', toggleMic);
   $('btnVad').addEventListener('click', toggleAutoSend);
