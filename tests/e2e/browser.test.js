@@ -189,6 +189,17 @@ test('a restart right after close waits out the browser still holding the data f
   }
 });
 
+// The window has given up on its view: it stays with its one-line notice (much wider
+// than the start-up text) and no box, and still closes with 0.
+async function noticeShownThenClosed(host) {
+  const info = await probe(session, 'info');
+  assert.ok(info, 'the main window is still there');
+  await readableText(session, info, 400, 'the notice');
+  await standin.expectNoDialog(session);
+  const result = await closeHost({ run: host.run });
+  assert.equal(result && result.code, 0);
+}
+
 test('a page that keeps crashing is not reloaded for ever: the window says so', async (t) => {
   const host = await startHost();
   let { browser, page } = host;
@@ -216,13 +227,7 @@ test('a page that keeps crashing is not reloaded for ever: the window says so', 
   }
   t.diagnostic(`let go after ${crashes} crashes in ${((Date.now() - started) / 1000).toFixed(1)} s`);
   assert.ok(crashes >= 3, `given up after ${crashes} crashes`);
-  // The window stays, with its notice (a line much wider than the start-up text) and no box.
-  const info = await probe(session, 'info');
-  assert.ok(info, 'the main window is still there');
-  await readableText(session, info, 400, 'the notice');
-  await standin.expectNoDialog(session);
-  const result = await closeHost({ run: host.run });
-  assert.equal(result && result.code, 0);
+  await noticeShownThenClosed(host);
 });
 
 test('a browser that keeps dying is created again three times, then the window says so and still closes', async (t) => {
@@ -241,16 +246,10 @@ test('a browser that keeps dying is created again three times, then the window s
     }));
     t.diagnostic(`browser death ${death}: page back after ${((Date.now() - at) / 1000).toFixed(1)} s`);
   }
-  // Given up: no browser comes back, the window stays with its notice and no box, and
-  // closes as usual.
+  // Given up: no browser comes back.
   await waitFor(() => standin.chromiumProcessesUnder(session.dir).length === 0,
     { what: 'the browser to end', timeoutMs: 20000 });
   await sleep(8000);
   assert.deepEqual(standin.chromiumProcessesUnder(session.dir), []);
-  const info = await probe(session, 'info');
-  assert.ok(info, 'the main window is still there');
-  await readableText(session, info, 400, 'the notice');
-  await standin.expectNoDialog(session);
-  const result = await closeHost({ run: host.run });
-  assert.equal(result && result.code, 0);
+  await noticeShownThenClosed(host);
 });
