@@ -343,6 +343,18 @@ test('closing the window during a stalled download exits with 0 and removes the 
   await browser.close().catch(() => {});
 });
 
+// Asks for update checks until one answered after this call matches: a check already
+// under way (the page's own, say) shares its answer with requests that come meanwhile,
+// and so does one that ended a moment ago.
+async function checkUntil(match, what) {
+  const before = (await seen('otaStatus')).length;
+  return waitFor(async () => {
+    const found = (await seen('otaStatus')).slice(before).find((s) => match(s.payload));
+    if (!found) await page.evaluate(() => window.__ovra.post({ cmd: 'checkOta' }));
+    return found;
+  }, { timeoutMs: 60000, intervalMs: 3000, what });
+}
+
 test('a digest mismatch is shown and leaves the exe alone; a check without server says no', async () => {
   await ctx.reinstall();
   fs.copyFileSync(NEXT, ctx.offered);
@@ -380,18 +392,14 @@ test('a digest mismatch is shown and leaves the exe alone; a check without serve
   await page.evaluate(() => window.__ovra.post({ cmd: 'applyOta' }));
   await page.locator('.toast', { hasText: '升级失败: update refused: manifest signature does not verify' })
     .waitFor({ timeout: 60000 });
-  await page.evaluate(() => window.__ovra.post({ cmd: 'checkOta' }));
-  const refused = await waitFor(async () => (await seen('otaStatus')).find((s) => s.payload.error),
-    { timeoutMs: 60000, what: 'otaStatus of a refused check' });
+  const refused = await checkUntil((p) => p.error, 'otaStatus of a refused check');
   assert.deepEqual(refused.payload, { available: false, version: '',
     error: 'update refused: manifest signature does not verify' });
   await waitFor(async () => (await text('#otaPill')).includes('更新被拒绝'), { what: 'refused pill' });
   assert.equal(digestOf(ctx.exe), ctx.installedDigest);
 
   await ctx.server.stop();
-  await page.evaluate(() => window.__ovra.post({ cmd: 'checkOta' }));
-  const status = await waitFor(async () => (await seen('otaStatus')).find((s) => s.payload.available === false),
-    { timeoutMs: 60000, what: 'otaStatus after a failed check' });
+  const status = await checkUntil((p) => !p.error, 'otaStatus after a failed check');
   assert.equal(status.payload.available, false);
 
   // The update dialog still covers the page after the failure; the button is behind it.
