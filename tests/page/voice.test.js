@@ -5,7 +5,7 @@ const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
 const { setupForFile, say, waitIdle, launch, openPage, speechDone, until } = require('../support/page.js');
-const { recording } = require('../support/voice-audio.js');
+const { recording, utterancesSent, answeredChats } = require('../support/voice-audio.js');
 
 const env = setupForFile(test);
 
@@ -357,10 +357,6 @@ async function microphone(t, parts, { loop = false, init } = {}) {
 }
 
 const transcriptions = () => env.ai.log.transcriptions;
-// Each utterance as last sent: a pause may have sent its start before.
-const utterancesSent = () => transcriptions().filter((x, i, all) => !(all[i + 1] && all[i + 1].again));
-// Answers asked ahead and taken back are not the conversation.
-const answeredChats = () => env.ai.log.chats.filter((c) => !c.aborted);
 
 test('spoken phrases become messages; pauses, noise and the cockpit’s own voice do not', async (t) => {
   const answer = '好的，我记下了。';
@@ -377,10 +373,10 @@ test('spoken phrases become messages; pauses, noise and the cockpit’s own voic
   await page.click('#btnMic');
   await page.waitForFunction(() => /^AI 服务语音识别在听/.test(document.getElementById('composerHint').textContent));
 
-  await until(() => utterancesSent().length >= 3, 'three transcriptions', mic.ms + 20000);
+  await until(() => utterancesSent(env.ai.log).length >= 3, 'three transcriptions', mic.ms + 20000);
   await waitIdle(page);
   await new Promise((r) => setTimeout(r, 2500));
-  const got = utterancesSent();
+  const got = utterancesSent(env.ai.log);
   assert.equal(got.length, 3, 'silence or noise was sent: ' + got.map((x) => x.seconds.toFixed(2)).join(', '));
   // Each upload is one phrase, the cockpit's own voice included, and was heard as speech.
   got.forEach((x, i) => {
@@ -392,7 +388,7 @@ test('spoken phrases become messages; pauses, noise and the cockpit’s own voic
     got.map((x) => [x.model, x.language, x.format, x.filename, x.error]),
     Array(3).fill(['whisper-1', 'zh', 'json', 'speech.wav', ''])
   );
-  assert.deepEqual(answeredChats().map((c) => c.body.messages.at(-1).content), said);
+  assert.deepEqual(answeredChats(env.ai.log).map((c) => c.body.messages.at(-1).content), said);
   assert.equal(await page.locator('#stream .msg.user .meta', { hasText: '语音输入' }).count(), 2);
   assert.ok(
     await page.locator('#events .event', { hasText: '已丢弃（刚播报的内容）: ' + answer }).count(),

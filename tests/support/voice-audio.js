@@ -111,4 +111,11 @@ function recording(file, parts, { noise = 0.01 } = {}) {
   return { file, phrases, ms: (total / RATE) * 1000 };
 }
 
-module.exports = { recording, speak };
+// What the AI service stand-in's log says the page made of the voice: each
+// utterance as last sent (a pause may have sent its start before), and the
+// chats it answered (answers asked ahead and taken back are not the
+// conversation).
+const utterancesSent = (log) => log.transcriptions.filter((x, i, all) => !(all[i + 1] && all[i + 1].again));
+const answeredChats = (log) => log.chats.filter((c) => !c.aborted);
+
+module.exports = { recording, speak, utterancesSent, answeredChats };
