@@ -27,7 +27,7 @@ void TraceProtocol(const std::string& line);
 // What the host told a controller goes to this file, one line each, when
 // OVRA_STANDIN_RECORD names one: "bounds l t r b", "visible 0|1", "focus <reason>",
 // "moved <x> <y>" (the client area's screen origin), "background AARRGGBB", "drop 0|1",
-// "close".
+// "close"; and what it was told in return: "navigation <url>", "failed <kind>".
 void RecordHostCall(const std::string& line);
 
 struct CdpConnection : std::enable_shared_from_this<CdpConnection> {

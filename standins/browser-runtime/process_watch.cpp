@@ -1,9 +1,11 @@
 // The browser's processes failing as the real runtime reports it: a renderer that
-// crashes or stops answering, a browser process that goes away, and the end of all
-// browser processes once the host let go of them.
+// crashes or stops answering, a GPU process that dies (and comes back by itself), a
+// browser process that goes away, and the end of all browser processes once the host
+// let go of them.
 #include "launch.h"
 #include "runtime.h"
 
+#include <cmath>
 #include <thread>
 
 namespace {
@@ -54,6 +56,42 @@ void CheckNewVersion(Browser& browser) {
     Raise(browser.versionHandlers, browser.environment, static_cast<IUnknown*>(nullptr));
 }
 
+// Chromium starts a dead GPU process again by itself, so a new one (or none yet) is the
+// sign that the last one died; every view of the browser hears of it.
+void SawProcesses(Browser& browser, const JsonValue* list) {
+    double gpu = 0;
+    for (const JsonValue& process : list->items)
+        if (process.Str("type") == "GPU")
+            gpu = process.Num("id");
+    bool died = browser.gpuProcess && gpu != browser.gpuProcess;
+    if (gpu && gpu != browser.gpuProcess)
+        TraceProtocol("gpu process " + std::to_string(std::llround(gpu)));
+    browser.gpuProcess = gpu;
+    if (!died)
+        return;
+    std::vector<std::weak_ptr<Page>> pages = browser.pages;
+    for (const std::weak_ptr<Page>& weak : pages)
+        if (auto page = weak.lock(); page && !page->closed)
+            page->RaiseProcessFailed(COREWEBVIEW2_PROCESS_FAILED_KIND_GPU_PROCESS_EXITED);
+}
+
+void CheckGpuProcess(const std::shared_ptr<Browser>& browser) {
+    if (browser->lookingForGpu || !browser->cdp)
+        return;
+    browser->lookingForGpu = true;
+    std::weak_ptr<Browser> weak = browser;
+    auto reply = [weak](const JsonValue* result, const std::string&) {
+        auto self = weak.lock();
+        if (!self)
+            return;
+        self->lookingForGpu = false;
+        const JsonValue* list = result ? result->Find("processInfo") : nullptr;
+        if (list && !self->gone)
+            SawProcesses(*self, list);
+    };
+    browser->cdp->Send("SystemInfo.getProcessInfo", "{}", "", reply);
+}
+
 void CALLBACK OnWatchTimer(HWND, UINT, UINT_PTR id, DWORD) {
     auto found = Watched.find(id);
     std::shared_ptr<Browser> browser = found == Watched.end() ? nullptr : found->second.lock();
@@ -65,6 +103,7 @@ void CALLBACK OnWatchTimer(HWND, UINT, UINT_PTR id, DWORD) {
         return;
     }
     CheckNewVersion(*browser);
+    CheckGpuProcess(browser);
     std::vector<std::weak_ptr<Page>> pages = browser->pages;
     for (const std::weak_ptr<Page>& weak : pages)
         if (auto page = weak.lock())
@@ -91,6 +130,7 @@ bool Page::OnProcessEvent(const std::string& method, const JsonValue&) {
 
 void Page::RaiseProcessFailed(COREWEBVIEW2_PROCESS_FAILED_KIND kind) {
     TraceProtocol("process failed: kind " + std::to_string(kind));
+    RecordHostCall("failed " + std::to_string(kind));
     FailedArgs* args = new FailedArgs(kind);
     Raise(failHandlers, view, static_cast<ICoreWebView2ProcessFailedEventArgs*>(args));
     args->Release();

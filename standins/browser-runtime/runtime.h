@@ -126,6 +126,9 @@ struct Browser {
     // The host let go of the browser: the end that follows is a normal one.
     bool closing = false;
     UINT_PTR watchTimer = 0;
+    // The GPU process last seen (0: none yet), and whether a look is under way.
+    double gpuProcess = 0;
+    bool lookingForGpu = false;
     __int64 nextToken = 1;
     std::map<__int64, ICoreWebView2BrowserProcessExitedEventHandler*> exitHandlers;
     std::map<__int64, ICoreWebView2NewBrowserVersionAvailableEventHandler*> versionHandlers;
