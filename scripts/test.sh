@@ -29,12 +29,13 @@ wine_session_start || { echo "test.sh: no Wine session for the unit tests"; exit
 (cd "$build" && ctest --output-on-failure) || failed=1
 wine_session_stop
 
-# The Node tests start their own Wine sessions and browsers.
+# The Node tests start their own Wine sessions and browsers. A test that hangs fails after
+# ten minutes instead of holding up the rest.
 unset WINEPREFIX DISPLAY
 export OVRA_BUILD_DIR="$build"
 for dir in tests/scripts tests/e2e tests/page; do
   if compgen -G "$root/$dir/*.test.js" >/dev/null; then
-    (cd "$root" && node --test --test-concurrency=1 "$dir/") || failed=1
+    (cd "$root" && node --test --test-concurrency=1 --test-timeout=600000 "$dir/") || failed=1
   fi
 done
 

@@ -112,12 +112,11 @@ async function connectToPage(port, urlPart, timeoutMs = 60000) {
   const browser = await waitFor(async () => {
     try { return await chromium.connectOverCDP(`http://127.0.0.1:${port}`); } catch { return null; }
   }, { timeoutMs, intervalMs: 250, what: 'DevTools endpoint' });
-  const page = await waitFor(() => {
-    for (const context of browser.contexts()) {
-      for (const p of context.pages()) if (p.url().includes(urlPart)) return p;
-    }
-    return null;
-  }, { timeoutMs, intervalMs: 100, what: `page ${urlPart}` });
+  const pages = () => browser.contexts().flatMap((context) => context.pages());
+  const page = await waitFor(() => pages().find((p) => p.url().includes(urlPart)) || null,
+    { timeoutMs, intervalMs: 100, what: `page ${urlPart}` }).catch((err) => {
+    throw new Error(`${err.message}; the browser shows ${pages().map((p) => p.url()).join(', ') || 'no page'}`);
+  });
   return { browser, page };
 }
 
@@ -159,9 +158,15 @@ async function startHost(session, extraEnv = {}) {
   const exe = installApp(session, `app-${port}`);
   const env = { ...runtimeEnv(session, { port }), ...extraEnv };
   const run = session.spawn(exe, [], { env });
-  const { browser, page } = await connectToPage(port, '/ui/index.html');
-  await hostReady(page);
-  return { port, exe, env, run, browser, page };
+  try {
+    const { browser, page } = await connectToPage(port, '/ui/index.html');
+    await hostReady(page);
+    return { port, exe, env, run, browser, page };
+  } catch (err) {
+    // A host left running would answer the next start as the one instance.
+    await exitWithin(run, 0);
+    throw err;
+  }
 }
 
 // Closes the host's main window, as its frame's close does or (`altF4`) through the
