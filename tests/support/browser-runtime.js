@@ -159,7 +159,8 @@ async function startHost(session, extraEnv = {}) {
   const env = { ...runtimeEnv(session, { port }), ...extraEnv };
   const run = session.spawn(exe, [], { env });
   try {
-    const { browser, page } = await connectToPage(port, '/ui/index.html');
+    // A creation the host tries again starts a second browser on the same port.
+    const { browser, page } = await reconnectPage(port, { timeoutMs: 60000 });
     await hostReady(page);
     return { port, exe, env, run, browser, page };
   } catch (err) {
