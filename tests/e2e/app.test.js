@@ -14,7 +14,7 @@ const { windowState } = require('../support/shell.js');
 const { sleep, waitFor, exitWithin, BUILD_DIR, REPO } = require('../support/wine.js');
 const { recording, utterancesSent } = require('../support/voice-audio.js');
 const {
-  runtimeEnv, freePort, reconnectPage, pageUp, chromiumProcessesUnder, expectNoDialog,
+  runtimeEnv, recordLines, freePort, reconnectPage, pageUp, chromiumProcessesUnder, expectNoDialog,
 } = require('../support/browser-runtime.js');
 
 const NEXT = path.join(BUILD_DIR, 'OVRA-Zirer-next.exe');
@@ -57,7 +57,7 @@ const SAID = ['今天天气怎么样，适合出门吗', '明天提醒我开会'
 const control = (patch) => ai.control(patch);
 const recordFile = () => path.join(ctx.session.dir, 'runtime-record.txt');
 const traceFile = () => path.join(ctx.session.dir, 'runtime-trace.txt');
-const record = () => (fs.existsSync(recordFile()) ? fs.readFileSync(recordFile(), 'utf8').split(/\r?\n/) : []);
+const record = () => recordLines(recordFile());
 
 // The browser keeps the data folder for a while after every close, as a real one can:
 // the update's restart meets a folder still in use. The microphone plays the user's two

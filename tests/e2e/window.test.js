@@ -26,9 +26,7 @@ async function startHost(extraEnv = {}) {
   const recordFile = path.join(session.dir, `record-${Date.now()}.txt`);
   const host = await standin.startHost(session,
     { OVRA_STANDIN_RECORD: session.winPath(recordFile), ...extraEnv });
-  const record = () => (fs.existsSync(recordFile) ? fs.readFileSync(recordFile, 'utf8') : '')
-    .split('\n').filter(Boolean);
-  return { ...host, record };
+  return { ...host, record: () => standin.recordLines(recordFile) };
 }
 
 const closeHost = (host) => standin.closeHost(session, host);

@@ -40,6 +40,11 @@ function dataFolder(session) {
   return path.join(session.cDrive, 'users', user, 'AppData', 'Local', 'OVRA-Zirer', 'WebView2');
 }
 
+// The lines the stand-in wrote to its record file so far (none before it exists).
+function recordLines(file) {
+  return (fs.existsSync(file) ? fs.readFileSync(file, 'utf8') : '').split(/\r?\n/).filter(Boolean);
+}
+
 // Environment for a run on the stand-in; `port` fixes Chromium's DevTools port.
 function runtimeEnv(session, { port, fault, noRuntime } = {}) {
   const env = {};
@@ -182,7 +187,7 @@ async function closeHost(session, host, { altF4 = false } = {}) {
 }
 
 module.exports = {
-  RUNTIME_DIR, freePort, installApp, dataFolder, runtimeEnv, dialogTexts, waitForDialog, expectNoDialog,
+  RUNTIME_DIR, recordLines, freePort, installApp, dataFolder, runtimeEnv, dialogTexts, waitForDialog, expectNoDialog,
   dismissDialog, chromiumProcessesUnder, connectToPage, tryPage, reconnectPage, pageUp, hostReady,
   startHost, closeHost,
 };
